@@ -21,6 +21,7 @@ enum class PstFormat : std::uint8_t { Ansi = 32, Unicode = 64 };
 class EngineContext {
  public:
   EngineContext(EngineCallback callback, void* user);
+  virtual ~EngineContext() = default;
   EngineContext(const EngineContext&) = delete;
   EngineContext& operator=(const EngineContext&) = delete;
 

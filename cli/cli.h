@@ -1,0 +1,16 @@
+// The command line `vexl`: one function per subcommand.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace vexl::cli {
+
+// Exit statuses.
+inline constexpr int kExitRecovered = 0;
+inline constexpr int kExitNothingRecovered = 1;
+inline constexpr int kExitUsage = 2;
+
+int recoverCommand(std::span<const std::string_view> args);
+
+}  // namespace vexl::cli

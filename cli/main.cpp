@@ -1,0 +1,49 @@
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cli/cli.h"
+
+#ifndef BRELLIN_VERSION
+#define BRELLIN_VERSION "0.0.0"
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: vexl COMMAND [ARGS]\n"
+    "\n"
+    "Recovers the mail, folders and attachments of a damaged or orphaned offline\n"
+    "storage file (OST) into a new personal folders file (PST).\n"
+    "\n"
+    "Commands:\n"
+    "  recover SOURCE -o TARGET   recover SOURCE into the new PST file TARGET\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help                 show this help\n"
+    "  --version                  show the program's version\n"
+    "\n"
+    "Exit status: 0 when anything was recovered, 1 when nothing was, 2 on a usage error.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return vexl::cli::kExitUsage;
+  }
+  std::string_view command = args.front();
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("vexl %s\n", BRELLIN_VERSION);
+    return 0;
+  }
+  std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
+  if (command == "recover") return vexl::cli::recoverCommand(rest);
+  std::fprintf(stderr, "vexl: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()), command.data(), kUsage);
+  return vexl::cli::kExitUsage;
+}
