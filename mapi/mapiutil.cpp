@@ -1,0 +1,32 @@
+#include "mapi/mapiutil.h"
+
+#include "mapi/mapialloc.h"
+
+namespace vexl::mapi {
+
+ULONG UlRelease(LPVOID lpUnknown) {
+  if (lpUnknown == nullptr) return 0;
+  return static_cast<IUnknown*>(lpUnknown)->Release();
+}
+
+void FreeProws(LPSRowSet lpRows) {
+  if (lpRows == nullptr) return;
+  for (ULONG i = 0; i < lpRows->cRows; ++i) MAPIFreeBuffer(lpRows->aRow[i].lpProps);
+  MAPIFreeBuffer(lpRows);
+}
+
+void FreePadrlist(LPADRLIST lpAdrlist) {
+  if (lpAdrlist == nullptr) return;
+  for (ULONG i = 0; i < lpAdrlist->cEntries; ++i) MAPIFreeBuffer(lpAdrlist->aEntries[i].rgPropVals);
+  MAPIFreeBuffer(lpAdrlist);
+}
+
+HRESULT HrValidateIPMSubtree(LPMDB /*lpMDB*/, ULONG /*ulFlags*/, ULONG* lpcValues, LPSPropValue* lppValues,
+                             LPMAPIERROR* lpperr) {
+  if (lpcValues != nullptr) *lpcValues = 0;
+  if (lppValues != nullptr) *lppValues = nullptr;
+  if (lpperr != nullptr) *lpperr = nullptr;
+  return MAPI_E_NO_SUPPORT;
+}
+
+}  // namespace vexl::mapi
