@@ -19,7 +19,7 @@ namespace vexl {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::EventLog;
+using test_support::EventLog;
 
 class ExportTest : public ::testing::Test {
  protected:

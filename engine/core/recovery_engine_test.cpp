@@ -1,5 +1,6 @@
 #include "engine/core/recovery_engine.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,7 +19,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using testing::EventLog;
+using test_support::EventLog;
 
 // A scan result chosen by the test.
 class FakeNdb final : public NdbFormat {
@@ -198,7 +199,10 @@ TEST_F(RecoveryEngineTest, SourceFormatPicksTheVariant) {
     decision_ = c.decision;
     run();
     std::string joined;
-    for (std::size_t i = 1; i + 1 < calls_.size(); ++i) joined += (joined.empty() ? "" : "|") + calls_[i];
+    for (std::size_t i = 1; i + 1 < calls_.size(); ++i) {
+      if (!joined.empty()) joined += '|';
+      joined += calls_[i];
+    }
     EXPECT_EQ(joined, c.expected) << "SrcFormat " << int(c.srcFormat);
   }
 }

@@ -9,7 +9,7 @@
 
 #include "engine/core/engine_api.h"
 
-namespace vexl::testing {
+namespace vexl::test_support {
 
 struct EventLog {
   std::vector<std::string> events;
@@ -53,4 +53,4 @@ struct EventLog {
   }
 };
 
-}  // namespace vexl::testing
+}  // namespace vexl::test_support
