@@ -1,53 +1,120 @@
-// NdbFormat: everything that depends on the [MS-PST] NDB variant (ANSI or
-// Unicode) behind one interface. This first form only carries what the
-// driver calls; the scan and the index rebuild fill it in.
+// NdbFormat: everything that depends on the [MS-PST] NDB variant behind one
+// interface, over the open source file. The layout differences live in an
+// NdbLayout table (ndb_layout.h); AnsiNdbFormat and UnicodeNdbFormat only
+// choose theirs, so a further variant is one more table and subclass and
+// no caller changes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "engine/core/engine_context.h"
 #include "engine/file/file64_ex.h"
+#include "engine/ndb/ndb_layout.h"
+#include "engine/ndb/ndb_records.h"
+#include "engine/ndb/ndb_scan.h"
 
 namespace vexl {
 
+class NodeMap;       // the versioned node map, built with the node index
+class DuplicateMap;  // the rebuild's working map of keys with several versions
+
 class NdbFormat {
  public:
-  NdbFormat(EngineContext& engine, CFile64Ex& source) : engine_(engine), source_(source) {}
-  virtual ~NdbFormat() = default;
+  NdbFormat(EngineContext& engine, CFile64Ex& source, const NdbLayout& layout);
+  virtual ~NdbFormat();
   NdbFormat(const NdbFormat&) = delete;
   NdbFormat& operator=(const NdbFormat&) = delete;
 
-  // The whole-file scan followed by the index rebuild; the number of
-  // structures found (0: nothing to recover).
-  virtual std::uint32_t scanFile(std::uint8_t startPercent, std::uint32_t divisor) = 0;
-  virtual std::uint32_t collectDataTreeRoots() = 0;
-  virtual std::uint32_t collectSubnodeTreeRoots() = 0;
+  // The operations in their virtual-table order.
+
+  // A valid BBT or NBT page in the first 512 of `count` bytes read at
+  // `position` (the position plays no part).
+  virtual bool isBTreePage(std::uint64_t position, const unsigned char* bytes, std::uint32_t count) const;
+  // A valid HEADER in `count` bytes read at `position`.
+  virtual bool isHeader(std::uint64_t position, const unsigned char* bytes, std::uint32_t count) const;
+  // The whole-file scan, then (with the index rebuild) the count of distinct
+  // BIDs plus distinct NIDs. Until the rebuild is in place the count is the
+  // number of distinct BIDs recorded by the scan; the node index is empty.
+  virtual std::uint32_t scanFile(std::uint8_t startPercent, std::uint32_t divisor);
+  // The roots of data trees and of subnode trees (built with the index
+  // rebuild; 0 until then).
+  virtual std::uint32_t collectDataTreeRoots();
+  virtual std::uint32_t collectSubnodeTreeRoots();
+  // Node data assembly over the block index (built with the node layer;
+  // null / 0 until then).
+  virtual const BlockEntry* findDataBlock(std::uint64_t bid, std::uint32_t index);
+  virtual std::uint32_t dataTreeSize(std::uint64_t bid);
+  virtual std::uint32_t loadSubnodes(std::uint64_t bid, NodeMap& nodeMap);
+  // 8180 (ANSI) or 8176 (Unicode).
+  virtual std::uint32_t blockPayloadSize() const;
+  virtual std::uint16_t computeSig(std::uint64_t ib, std::uint64_t bid) const;
+  virtual void permute(unsigned char* buffer, std::size_t count, bool encode) const;
+  virtual void cyclic(unsigned char* buffer, std::size_t count, std::uint32_t key) const;
+  virtual std::uint32_t computeCrc(std::uint32_t start, const unsigned char* bytes, std::size_t count) const;
+  // Duplicate ranking and the index rebuild (built with the rebuild; no-ops
+  // until then).
+  virtual void rankPage(const PageEntry& page, std::int32_t mark, PageMaps& pageMaps, DuplicateMap& duplicates);
+  virtual bool rankReference(const BlockRef& bref, std::int32_t mark, PageMap& levelMap, PageMaps& pageMaps,
+                             DuplicateMap& duplicates);
+  virtual void rankDuplicates(const std::optional<BlockRef>& root, PageMaps& pageMaps, DuplicateMap& duplicates);
+  virtual std::uint32_t buildBlockIndex(const std::optional<BlockRef>& rootBbt, PageMaps& bbtPageMaps,
+                                        BlockIndex& blockIndex);
+  virtual std::uint32_t buildNodeIndex(const std::optional<BlockRef>& rootNbt, PageMaps& nbtPageMaps,
+                                       NodeMap& nodeIndex);
+
+  // Seeks the source to `offset` and reads up to `count` bytes.
+  std::uint32_t readAt(std::uint64_t offset, void* buffer, std::uint32_t count);
+
+  const NdbLayout& layout() const { return layout_; }
+  const BlockIndex& blockIndex() const { return scan_.blocks; }
+  BlockIndex& blockIndex() { return scan_.blocks; }
+  // Everything the last scan recorded: blocks, B-tree pages per type and
+  // level, the kept HEADER. The page maps and the HEADER are the rebuild's
+  // input and are released by it.
+  const ScanResults& scanResults() const { return scan_; }
+  // ROOT.BREFBBT / ROOT.BREFNBT of the kept HEADER, when one was kept.
+  std::optional<BlockRef> rootBbt() const;
+  std::optional<BlockRef> rootNbt() const;
 
  protected:
   EngineContext& engine_;
   CFile64Ex& source_;
+  const NdbLayout& layout_;
+  ScanResults scan_;
 };
 
 class AnsiNdbFormat final : public NdbFormat {
  public:
-  using NdbFormat::NdbFormat;
-  std::uint32_t scanFile(std::uint8_t, std::uint32_t) override { return 0; }
-  std::uint32_t collectDataTreeRoots() override { return 0; }
-  std::uint32_t collectSubnodeTreeRoots() override { return 0; }
+  AnsiNdbFormat(EngineContext& engine, CFile64Ex& source) : NdbFormat(engine, source, kAnsiLayout) {}
 };
 
 class UnicodeNdbFormat final : public NdbFormat {
  public:
-  using NdbFormat::NdbFormat;
-  std::uint32_t scanFile(std::uint8_t, std::uint32_t) override { return 0; }
-  std::uint32_t collectDataTreeRoots() override { return 0; }
-  std::uint32_t collectSubnodeTreeRoots() override { return 0; }
+  UnicodeNdbFormat(EngineContext& engine, CFile64Ex& source) : NdbFormat(engine, source, kUnicodeLayout) {}
 };
 
-// 32 for ANSI, 64 for Unicode.
-inline std::uint8_t decideVariant(EngineContext&, CFile64Ex&, AnsiNdbFormat&, UnicodeNdbFormat&,
-                                  std::uint8_t /*startPercent*/, std::uint32_t /*divisor*/) {
-  return 32;
-}
+// ScanSource over an open source file and the engine's callback.
+class EngineScanSource final : public ScanSource {
+ public:
+  EngineScanSource(EngineContext& engine, CFile64Ex& file) : engine_(engine), file_(file) {}
+  std::uint64_t length() override;
+  std::uint32_t readAt(std::uint64_t offset, void* buffer, std::uint32_t count) override;
+  void progress(std::uint8_t percent, std::uint64_t position) override;
+  bool queryAbort(std::uint64_t position) override;
+  void finished(std::uint64_t position) override;
+
+ private:
+  EngineContext& engine_;
+  CFile64Ex& file_;
+};
+
+// The variant decision: 32 for ANSI, 64 for Unicode.
+std::uint8_t decideVariant(EngineContext& engine, CFile64Ex& source, AnsiNdbFormat& ansiFormat,
+                           UnicodeNdbFormat& unicodeFormat, std::uint8_t startPercent, std::uint32_t divisor);
+// The counts behind it.
+VariantCounts countVariants(EngineContext& engine, CFile64Ex& source, std::uint8_t startPercent,
+                            std::uint32_t divisor);
 
 }  // namespace vexl
