@@ -1,5 +1,6 @@
 #include "engine/ndb/ndb_crypto.h"
 
+#include <algorithm>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -23,13 +24,8 @@ constexpr std::array<std::uint32_t, 256> makeCrcTable() {
   return table;
 }
 
-// Slicing tables: kSlice[k][i] is table entry i advanced over k more zero bytes.
-struct SliceTables {
-  std::uint32_t t[8][256];
-};
-
-constexpr SliceTables makeSliceTables() {
-  SliceTables s{};
+constexpr CrcSliceTables makeSliceTables() {
+  CrcSliceTables s{};
   const auto base = makeCrcTable();
   for (int i = 0; i < 256; ++i) s.t[0][i] = base[static_cast<std::size_t>(i)];
   for (int k = 1; k < 8; ++k)
@@ -37,7 +33,13 @@ constexpr SliceTables makeSliceTables() {
   return s;
 }
 
-constexpr SliceTables kSlice = makeSliceTables();
+}  // namespace
+
+const CrcSliceTables kCrcSlices = makeSliceTables();
+
+namespace {
+
+const CrcSliceTables& kSlice = kCrcSlices;
 
 // The 32-bit reflected value `lo`, standing for lo(x) * x^32, reduced.
 inline std::uint32_t reduceHigh(std::uint32_t lo) {
@@ -165,6 +167,28 @@ void prefixStates8(std::uint32_t start, const unsigned char* bytes, std::size_t 
         kSlice.t[0][bytes[7]];
     out[g + 1] = c;
   }
+}
+
+void prefixStates8x2(const unsigned char* bytesA, std::size_t groupsA, std::uint32_t* outA,
+                     const unsigned char* bytesB, std::size_t groupsB, std::uint32_t* outB) {
+  auto step = [](std::uint32_t c, const unsigned char* b) {
+    const std::uint32_t lo = c ^ (static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+                                  (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24));
+    return kSlice.t[7][lo & 0xFF] ^ kSlice.t[6][(lo >> 8) & 0xFF] ^ kSlice.t[5][(lo >> 16) & 0xFF] ^
+           kSlice.t[4][lo >> 24] ^ kSlice.t[3][b[4]] ^ kSlice.t[2][b[5]] ^ kSlice.t[1][b[6]] ^ kSlice.t[0][b[7]];
+  };
+  std::uint32_t a = 0, b = 0;
+  outA[0] = 0;
+  outB[0] = 0;
+  const std::size_t both = std::min(groupsA, groupsB);
+  for (std::size_t g = 0; g < both; ++g) {
+    a = step(a, bytesA + 8 * g);
+    b = step(b, bytesB + 8 * g);
+    outA[g + 1] = a;
+    outB[g + 1] = b;
+  }
+  for (std::size_t g = both; g < groupsA; ++g) outA[g + 1] = a = step(a, bytesA + 8 * g);
+  for (std::size_t g = both; g < groupsB; ++g) outB[g + 1] = b = step(b, bytesB + 8 * g);
 }
 
 const std::uint32_t* zeroRunTable() { return zeroRunOperators().data(); }

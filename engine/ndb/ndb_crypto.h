@@ -24,6 +24,36 @@ std::uint32_t crcBytewise(std::uint32_t start, const unsigned char* bytes, std::
 // state after the first 8 * (i + 1) bytes, for `groups` groups of 8 bytes.
 void prefixStates8(std::uint32_t start, const unsigned char* bytes, std::size_t groups, std::uint32_t* out);
 
+// Two independent runs of prefixStates8 (from state 0) interleaved, which
+// keeps more table loads in flight than one run.
+void prefixStates8x2(const unsigned char* bytesA, std::size_t groupsA, std::uint32_t* outA,
+                     const unsigned char* bytesB, std::size_t groupsB, std::uint32_t* outB);
+
+// The slicing tables: t[k][i] is table entry i advanced over k further
+// zero bytes (k = 0 .. 7); t[0] is kCrcTable.
+struct CrcSliceTables {
+  std::uint32_t t[8][256];
+};
+extern const CrcSliceTables kCrcSlices;
+
+// The state c advanced over r (0 .. 7) bytes at p, with independent table
+// loads. Reads 8 bytes at p whatever r is.
+inline std::uint32_t advanceShort(std::uint32_t c, const unsigned char* p, unsigned r) {
+  if (r == 0) return c;
+  std::uint64_t w = 0;
+  for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
+  w ^= c;
+  std::uint32_t out = r < 4 ? c >> (8 * r) : 0;
+  for (unsigned j = 0; j < r; ++j) out ^= kCrcSlices.t[r - 1 - j][(w >> (8 * j)) & 0xFF];
+  return out;
+}
+
+// One CRC step per byte, inline, for short runs in hot loops.
+inline std::uint32_t crcShort(std::uint32_t c, const unsigned char* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) c = (c >> 8) ^ kCrcTable[(c ^ bytes[i]) & 0xFF];
+  return c;
+}
+
 // zeroRunOperator(n) for n = 0 .. kZeroRunTableSize - 1, as one table.
 inline constexpr std::uint32_t kZeroRunTableSize = 8193;
 const std::uint32_t* zeroRunTable();

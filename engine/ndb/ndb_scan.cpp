@@ -148,82 +148,129 @@ void findHeaders(const NdbLayout& layout, const ChunkView& view, std::uint64_t l
 
 // Blocks starting at positions in [lo, hi): every trailer end Q with
 // lo < Q <= min(hi - 1 + span, end) is one candidate, whose start is Q
-// minus the allocated size its cb implies.
+// minus the allocated size its cb implies. Three stages per batch of
+// trailer positions, each with few unpredictable branches: a vector filter
+// on the cb and bid bytes, the remaining field tests computed without
+// branches, the CRC for the survivors.
 class BlockFinder {
  public:
   void run(const NdbLayout& layout, const ChunkView& view, std::uint64_t lo, std::uint64_t hi, bool wantTrim,
            std::vector<BlockHit>& out) {
     const std::uint64_t spanEnd = std::min(view.end, hi - 1 + layout.maxBlockSpan);
     if (spanEnd < lo + 64) return;
-    // Prefix states from lo, every 8 bytes.
-    const std::uint64_t groups = (spanEnd - lo) / 8;
-    states_.resize(groups + 1);
-    ndbcrypt::prefixStates8(0, view.at(lo), groups, states_.data());
+    // Prefix states every 8 bytes, in two interleaved runs: one from lo for
+    // the blocks starting before mid, one from mid for the rest.
+    const std::uint64_t mid = hi - lo >= 2 * layout.maxBlockSpan ? lo + (hi - lo) / 2 : hi;
+    const std::uint64_t endA = std::min(spanEnd, mid - 1 + layout.maxBlockSpan);
+    const std::uint64_t groupsA = (endA - lo) / 8;
+    const std::uint64_t groupsB = mid < hi ? (spanEnd - mid) / 8 : 0;
+    statesA_.resize(groupsA + 1);
+    statesB_.resize(groupsB + 1);
+    ndbcrypt::prefixStates8x2(view.at(lo), groupsA, statesA_.data(), view.at(std::min(mid, spanEnd)), groupsB,
+                              statesB_.data());
 
     const std::uint32_t t = layout.trailerSize;
     const std::uint32_t maxCb = layout.maxTrailerCb();
+    const std::uint32_t alignMask = layout.blockAlignment - 1;
+    const std::uint32_t cbOffset = layout.trailerCbOffset;
+    const std::uint32_t bidOffset = layout.trailerBidOffset;
     const std::uint32_t* zeroRun = ndbcrypt::zeroRunTable();
     const std::uint64_t firstTrailer = lo + 64 - t;
-    const std::uint64_t lastTrailer = spanEnd - t;
+    const std::uint64_t count = spanEnd - t - firstTrailer + 1;
     const unsigned char* tb = view.at(firstTrailer);
-
-    auto stateAt = [&](std::uint64_t x) {
-      const std::uint64_t rel = x - lo;
-      const std::uint64_t rest = rel & 7;
-      return ndbcrypt::crcBytewise(states_[rel >> 3], view.at(x - rest), rest);
-    };
-    auto check = [&](std::uint64_t i) {
-      const unsigned char* tr = tb + i;
-      const std::uint32_t cb = loadLe16(tr + layout.trailerCbOffset);
-      if (cb == 0 || cb > maxCb) return;
-      const std::uint64_t q = firstTrailer + i + t;
-      const std::uint32_t e = layout.allocatedSize(cb);
-      if (q < lo + e) return;
-      const std::uint64_t p = q - e;
-      if (p >= hi) return;
-      const std::uint64_t bid = loadRef(layout, tr + layout.trailerBidOffset);
-      if (bid == 0 || (bid & 1) != 0) return;
-      const unsigned char* start = view.at(p);
-      if ((bid & 2) != 0 && (cb < 4 || (start[0] != 1 && start[0] != 2))) return;
-      const std::uint32_t crc = loadLe32(tr + layout.trailerCrcOffset);
-      if ((stateAt(p + cb) ^ ndbcrypt::multiplyMod(zeroRun[cb], stateAt(p))) != crc) return;
-      const bool zero = crc == 0 && ndbcheck::trimmedLength(start, cb) == 0;
-      out.push_back(BlockHit{p, bid, e, crc, static_cast<std::uint16_t>(cb), loadLe16(tr + layout.trailerSigOffset),
-                             static_cast<std::uint16_t>(wantTrim ? ndbcheck::trimmedLength(start, cb) : 0), zero});
-    };
-    const std::uint32_t bidLow = layout.trailerBidOffset;
-    const std::uint32_t cbLow = layout.trailerCbOffset;
     const auto hiMax = static_cast<unsigned char>(maxCb >> 8);
-    forCandidates(
-        lastTrailer - firstTrailer + 1,
-        [&](std::uint64_t i) -> unsigned {
+    const bool wideBid = layout.refWidth == 8;
+
+    // The CRC of [p, p + cb) from the prefix states of the run p belongs to.
+    auto spanCrc = [&](std::uint64_t p, std::uint32_t cb) {
+      const bool inA = p < mid;
+      const std::uint64_t base = inA ? lo : mid;
+      const std::uint32_t* states = inA ? statesA_.data() : statesB_.data();
+      const std::uint64_t a = p - base, b = a + cb;
+      const std::uint32_t sa = ndbcrypt::advanceShort(states[a >> 3], view.at(p - (a & 7)), a & 7);
+      const std::uint32_t sb = ndbcrypt::advanceShort(states[b >> 3], view.at(p + cb - (b & 7)), b & 7);
+      return sb ^ ndbcrypt::multiplyMod(zeroRun[cb], sa);
+    };
+
+    constexpr std::uint64_t kBatch = 8192;
+    candidates_.resize(kBatch + 64);
+    survivors_.resize(kBatch + 64);
+    for (std::uint64_t from = 0; from < count; from += kBatch) {
+      const std::uint64_t to = std::min(count, from + kBatch);
+      // Stage 1: cb high byte small enough, cb not 0, bid bit 0 clear.
+      std::size_t n = 0;
+      std::uint64_t i = from;
 #if defined(__SSE2__)
-          const __m128i lowByte = load16(tb + i + cbLow);
-          const __m128i highByte = load16(tb + i + cbLow + 1);
-          const __m128i bidByte = load16(tb + i + bidLow);
-          const __m128i zero = _mm_setzero_si128();
-          const __m128i highOk =
-              _mm_cmpeq_epi8(_mm_min_epu8(highByte, _mm_set1_epi8(static_cast<char>(hiMax))), highByte);
-          const __m128i cbZero = _mm_cmpeq_epi8(_mm_or_si128(lowByte, highByte), zero);
-          const __m128i even = _mm_cmpeq_epi8(_mm_and_si128(bidByte, _mm_set1_epi8(1)), zero);
-          return static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(cbZero, _mm_and_si128(highOk, even))));
-#else
-          (void)i;
-          return 0;
+      const __m128i zero = _mm_setzero_si128();
+      const __m128i limit = _mm_set1_epi8(static_cast<char>(hiMax));
+      const __m128i one = _mm_set1_epi8(1);
+      for (; i + 64 <= to; i += 64) {
+        std::uint64_t mask = 0;
+        for (int k = 0; k < 4; ++k) {
+          const unsigned char* at = tb + i + 16 * k;
+          const __m128i low = load16(at + cbOffset);
+          const __m128i high = load16(at + cbOffset + 1);
+          const __m128i bid = load16(at + bidOffset);
+          const __m128i highOk = _mm_cmpeq_epi8(_mm_min_epu8(high, limit), high);
+          const __m128i cbZero = _mm_cmpeq_epi8(_mm_or_si128(low, high), zero);
+          const __m128i even = _mm_cmpeq_epi8(_mm_and_si128(bid, one), zero);
+          const auto m = static_cast<std::uint32_t>(
+              _mm_movemask_epi8(_mm_andnot_si128(cbZero, _mm_and_si128(highOk, even))));
+          mask |= static_cast<std::uint64_t>(m) << (16 * k);
+        }
+        while (mask != 0) {
+          candidates_[n++] = static_cast<std::uint32_t>(i + static_cast<unsigned>(__builtin_ctzll(mask)));
+          mask &= mask - 1;
+        }
+      }
 #endif
-        },
-        [&](std::uint64_t i) {
-          const unsigned char* tr = tb + i;
-          return tr[cbLow + 1] <= hiMax && (tr[cbLow] | tr[cbLow + 1]) != 0 && (tr[bidLow] & 1) == 0;
-        },
-        check);
+      for (; i < to; ++i) {
+        const unsigned char* tr = tb + i;
+        if (tr[cbOffset + 1] <= hiMax && (tr[cbOffset] | tr[cbOffset + 1]) != 0 && (tr[bidOffset] & 1) == 0)
+          candidates_[n++] = static_cast<std::uint32_t>(i);
+      }
+      // Stage 2: the other field tests, without branches.
+      std::size_t m = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t idx = candidates_[k];
+        const unsigned char* tr = tb + idx;
+        const std::uint32_t cb = loadLe16(tr + cbOffset);
+        const std::uint64_t q = firstTrailer + idx + t;
+        const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
+        const std::uint64_t bid = wideBid ? loadLe64(tr + bidOffset) : loadLe32(tr + bidOffset);
+        bool ok = (cb - 1u) < maxCb;
+        ok &= q >= lo + e;
+        const std::uint64_t p = ok ? q - e : lo;
+        ok &= p < hi;
+        ok &= bid != 0;
+        const unsigned char first = *view.at(ok ? p : lo);
+        ok &= (bid & 2) == 0 || (cb >= 4 && static_cast<unsigned char>(first - 1) < 2);
+        survivors_[m] = idx;
+        m += ok;
+      }
+      // Stage 3: the CRC.
+      for (std::size_t k = 0; k < m; ++k) {
+        const unsigned char* tr = tb + survivors_[k];
+        const std::uint32_t cb = loadLe16(tr + cbOffset);
+        const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
+        const std::uint64_t p = firstTrailer + survivors_[k] + t - e;
+        const std::uint32_t crc = loadLe32(tr + layout.trailerCrcOffset);
+        if (spanCrc(p, cb) != crc) continue;
+        const unsigned char* start = view.at(p);
+        const std::uint32_t trimmed = ndbcheck::trimmedLength(start, cb);
+        out.push_back(BlockHit{p, loadRef(layout, tr + bidOffset), e, crc, static_cast<std::uint16_t>(cb),
+                               loadLe16(tr + layout.trailerSigOffset),
+                               static_cast<std::uint16_t>(wantTrim ? trimmed : 0), crc == 0 && trimmed == 0});
+      }
+    }
     std::sort(out.begin(), out.end(), [](const BlockHit& a, const BlockHit& b) {
       return a.position != b.position ? a.position < b.position : a.allocatedSize < b.allocatedSize;
     });
   }
 
  private:
-  std::vector<std::uint32_t> states_;
+  std::vector<std::uint32_t> statesA_, statesB_;
+  std::vector<std::uint32_t> candidates_, survivors_;
 };
 
 // The events of the one-position walk (see ndb_scan.h).
