@@ -1,0 +1,119 @@
+#include "mapi/pst/allocation_map.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "mapi/pst/pst_error.h"
+
+namespace vexl::pst {
+
+std::vector<MapPage> AllocationMap::mapPagesOf(std::size_t interval) {
+  const Ib base = intervalStart(interval);
+  std::vector<MapPage> pages{{base, PageType::AMap}};
+  if (interval % kPMapEvery == 0) pages.push_back({base + 512, PageType::PMap});
+  if (fmapFirstCovered(interval)) pages.push_back({base + 1024, PageType::FMap});
+  if (interval >= kHeaderFPMapCount && (interval - kHeaderFPMapCount) % kFPMapEvery == 0) {
+    // The FPMap sits three pages in; the page before it is reserved even
+    // where no FMap occupies it.
+    if (pages.back().type != PageType::FMap) pages.push_back({base + 1024, PageType::FMap});
+    pages.push_back({base + 1536, PageType::FPMap});
+  }
+  return pages;
+}
+
+std::optional<std::size_t> AllocationMap::fmapFirstCovered(std::size_t interval) {
+  if (interval >= kHeaderFMapCount && (interval - kHeaderFMapCount) % kFMapEvery == 0) return interval;
+  return std::nullopt;
+}
+
+void AllocationMap::grow() {
+  const std::size_t interval = bits_.size();
+  bits_.emplace_back();
+  bits_.back().fill(0);
+  const auto pages = mapPagesOf(interval);
+  const Ib base = intervalStart(interval);
+  const Ib reservedEnd = pages.back().ib + 512;
+  setBits(base, static_cast<std::uint32_t>(reservedEnd - base), true);
+  addFree(reservedEnd, base + kIntervalSize - reservedEnd);
+  dirty_.insert(interval);
+}
+
+std::optional<Ib> AllocationMap::allocate(std::uint32_t bytes, std::uint32_t alignment) {
+  for (auto it = free_.begin(); it != free_.end(); ++it) {
+    const Ib start = it->first;
+    const std::uint64_t length = it->second;
+    const Ib aligned = (start + alignment - 1) / alignment * alignment;
+    if (aligned + bytes > start + length) continue;
+    free_.erase(it);
+    if (aligned > start) free_.emplace(start, aligned - start);
+    const Ib end = aligned + bytes;
+    if (end < start + length) free_.emplace(end, start + length - end);
+    freeBytes_ -= bytes;
+    setBits(aligned, bytes, true);
+    return aligned;
+  }
+  return std::nullopt;
+}
+
+void AllocationMap::release(Ib ib, std::uint32_t bytes) {
+  setBits(ib, bytes, false);
+  addFree(ib, bytes);
+}
+
+void AllocationMap::addFree(Ib ib, std::uint64_t bytes) {
+  if (bytes == 0) return;
+  freeBytes_ += bytes;
+  auto next = free_.lower_bound(ib);
+  if (next != free_.begin()) {
+    auto prev = std::prev(next);
+    if (prev->first + prev->second == ib) {
+      ib = prev->first;
+      bytes += prev->second;
+      free_.erase(prev);
+    }
+  }
+  if (next != free_.end() && ib + bytes == next->first) {
+    bytes += next->second;
+    free_.erase(next);
+  }
+  free_.emplace(ib, bytes);
+}
+
+void AllocationMap::setBits(Ib ib, std::uint32_t bytes, bool value) {
+  if (ib < kFirstAMapIb || ib % kUnit != 0 || bytes % kUnit != 0 || ib + bytes > eof())
+    throw PstError(PstErrorCode::InvalidArgument, "allocation outside the AMap intervals");
+  for (Ib at = ib; at < ib + bytes; at += kUnit) {
+    const std::uint64_t unit = (at - kFirstAMapIb) / kUnit;
+    const std::size_t interval = unit / (kMapBytes * 8);
+    const std::size_t bit = unit % (kMapBytes * 8);
+    auto& byte = bits_[interval][bit / 8];
+    const auto mask = static_cast<std::uint8_t>(0x80u >> (bit % 8));
+    byte = value ? static_cast<std::uint8_t>(byte | mask) : static_cast<std::uint8_t>(byte & ~mask);
+    dirty_.insert(interval);
+  }
+}
+
+bool AllocationMap::isAllocated(Ib ib) const {
+  if (ib < kFirstAMapIb || ib >= eof()) return false;
+  const std::uint64_t unit = (ib - kFirstAMapIb) / kUnit;
+  const std::size_t bit = unit % (kMapBytes * 8);
+  return (bits_[unit / (kMapBytes * 8)][bit / 8] & (0x80u >> (bit % 8))) != 0;
+}
+
+std::uint8_t AllocationMap::longestFreeRun(std::size_t interval) const {
+  std::uint32_t best = 0, run = 0;
+  for (std::uint8_t byte : bits_[interval]) {
+    for (int b = 7; b >= 0; --b) {
+      if (byte & (1u << b)) {
+        run = 0;
+      } else {
+        best = std::max(best, ++run);
+      }
+    }
+  }
+  return static_cast<std::uint8_t>(std::min<std::uint32_t>(best, 255));
+}
+
+std::set<std::size_t> AllocationMap::takeDirty() { return std::exchange(dirty_, {}); }
+
+}  // namespace vexl::pst
