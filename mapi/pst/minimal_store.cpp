@@ -1,0 +1,336 @@
+#include "mapi/pst/minimal_store.h"
+
+#include <algorithm>
+#include <cctype>
+#include <random>
+
+#include "mapi/pst/property_context.h"
+#include "mapi/pst/table_context.h"
+
+namespace vexl::pst {
+
+namespace {
+
+// Fixed NIDs ([MS-PST] 2.4.1).
+constexpr Nid kNidSearchManagementQueue = 0x1E1;
+constexpr Nid kNidSearchDomainObject = 0x261;
+constexpr Nid kNidHierarchyTemplate = 0x60D;
+constexpr Nid kNidContentsTemplate = 0x60E;
+constexpr Nid kNidAssocContentsTemplate = 0x60F;
+constexpr Nid kNidSearchContentsTemplate = 0x610;
+constexpr Nid kNidAttachmentTable = 0x671;
+constexpr Nid kNidRecipientTable = 0x692;
+
+// Property ids used here.
+constexpr std::uint16_t idMessageClass = 0x001A, idSubject = 0x0037, idImportance = 0x0017,
+                        idSensitivity = 0x0036, idSentRepresentingName = 0x0042, idConversationTopic = 0x0070,
+                        idClientSubmitTime = 0x0039, idSenderName = 0x0C1A, idSenderEmail = 0x0C1F,
+                        idSenderAddrType = 0x0C1E, idRecipientType = 0x0C15, idDisplayCc = 0x0E03,
+                        idDisplayTo = 0x0E04, idDeliveryTime = 0x0E06, idMessageFlags = 0x0E07,
+                        idMessageSize = 0x0E08, idResponsibility = 0x0E0F, idMessageStatus = 0x0E17,
+                        idHasAttach = 0x0E1B, idAttachSize = 0x0E20, idRecordKey = 0x0FF9, idObjectType = 0x0FFE,
+                        idBody = 0x1000, idDisplayName = 0x3001, idAddrType = 0x3002, idEmailAddress = 0x3003,
+                        idCreationTime = 0x3007, idLastModificationTime = 0x3008, idSearchKey = 0x300B,
+                        idContentCount = 0x3602, idContentUnread = 0x3603, idSubfolders = 0x360A,
+                        idContainerClass = 0x3613, idAttachDataBin = 0x3701, idAttachFilename = 0x3704,
+                        idAttachMethod = 0x3705, idAttachLongFilename = 0x3707, idRenderingPosition = 0x370B,
+                        idDisplayType = 0x3900, idTransmittableDisplayName = 0x39FF, idSendRichInfo = 0x3A40,
+                        idValidFolderMask = 0x35DF, idIpmSubtree = 0x35E0, idIpmWastebasket = 0x35E3,
+                        idCommonViews = 0x35E6, idFinder = 0x35E7, idPstPassword = 0x67FF,
+                        idNameidBucketCount = 0x0001, idNameidStreamGuid = 0x0002, idNameidStreamEntry = 0x0003,
+                        idNameidStreamString = 0x0004;
+
+constexpr PropTag L(std::uint16_t id) { return makeTag(id, pt::Long); }
+constexpr PropTag B(std::uint16_t id) { return makeTag(id, pt::Boolean); }
+constexpr PropTag T(std::uint16_t id) { return makeTag(id, pt::SysTime); }
+constexpr PropTag Bin(std::uint16_t id) { return makeTag(id, pt::Binary); }
+constexpr PropTag I8(std::uint16_t id) { return makeTag(id, pt::LongLong); }
+
+// FOLDER_IPM_SUBTREE_VALID | FOLDER_IPM_WASTEBASKET_VALID |
+// FOLDER_COMMON_VIEWS_VALID | FOLDER_FINDER_VALID.
+constexpr std::int32_t kValidFolderMask = 0x01 | 0x08 | 0x40 | 0x80;
+
+}  // namespace
+
+MinimalStoreBuilder::MinimalStoreBuilder(NdbWriter& ndb, std::string displayName)
+    : ndb_(ndb),
+      displayName_(std::move(displayName)),
+      stringType_(ndb.format().variant == Variant::Unicode ? pt::Unicode : pt::String8) {
+  std::random_device rd;
+  for (int i = 0; i < 16; ++i) recordKey_.push_back(static_cast<std::uint8_t>(rd()));
+}
+
+std::vector<std::uint8_t> MinimalStoreBuilder::entryId(Nid nid) const {
+  // rgbFlags, the store's record key (its provider UID), the NID.
+  std::vector<std::uint8_t> id(24, 0);
+  std::copy(recordKey_.begin(), recordKey_.end(), id.begin() + 4);
+  for (int i = 0; i < 4; ++i) id[20 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(nid >> (8 * i));
+  return id;
+}
+
+std::vector<PropTag> MinimalStoreBuilder::tags(std::initializer_list<PropTag> list) const {
+  std::vector<PropTag> out;
+  for (PropTag t : list) {
+    if (tagType(t) == pt::Unicode) t = makeTag(tagId(t), stringType_);
+    if (tagType(t) == (pt::Unicode | pt::MultiValued)) t = makeTag(tagId(t), stringType_ | pt::MultiValued);
+    out.push_back(t);
+  }
+  return out;
+}
+
+// Column sets of Outlook's template tables, in Outlook's layout order.
+std::vector<PropTag> MinimalStoreBuilder::hierarchyColumns() const {
+  return tags({0x3001001F, 0x36020003, 0x36030003, 0x0E300102, 0x0E330014, 0x0E340102, 0x0E380003, 0x3613001F,
+               0x66350003, 0x66360003, 0x360A000B});
+}
+std::vector<PropTag> MinimalStoreBuilder::contentsColumns() const {
+  return tags({0x0E170003, 0x001A001F, 0x0E070003, 0x00170003, 0x0042001F, 0x0037001F, 0x0E060040, 0x00390040,
+               0x0E080003, 0x0E04001F, 0x0E03001F, 0x00360003, 0x10970003, 0x0070001F, 0x00710102, 0x30130102,
+               0x65C60003, 0x30080040, 0x0E300102, 0x0E330014, 0x0E340102, 0x0E3D0102, 0x0E3C0102, 0x0E380003,
+               0x0057000B, 0x0058000B});
+}
+std::vector<PropTag> MinimalStoreBuilder::assocColumns() const {
+  return tags({0x0E170003, 0x001A001F, 0x0E070003, 0x3001001F, 0x70030003, 0x70040102, 0x70050102, 0x7006001F,
+               0x70070003, 0x6800001F, 0x68051003, 0x682F001F, 0x6803000B});
+}
+std::vector<PropTag> MinimalStoreBuilder::searchContentsColumns() const {
+  return tags({0x67F10003, 0x0E05001F, 0x0E170003, 0x001A001F, 0x0E070003, 0x00170003, 0x0042001F, 0x0037001F,
+               0x0E060040, 0x0E080003, 0x0E04001F, 0x0E03001F, 0x00360003, 0x30080040, 0x0057000B, 0x0058000B,
+               0x0E2A000B});
+}
+std::vector<PropTag> MinimalStoreBuilder::attachmentColumns() const {
+  return tags({0x370B0003, 0x0E200003, 0x37050003, 0x3704001F});
+}
+std::vector<PropTag> MinimalStoreBuilder::recipientColumns() const {
+  return tags({0x3002001F, 0x3003001F, 0x0FFF0102, 0x3001001F, 0x0C150003, 0x300B0102, 0x0FF90102, 0x0FFE0003,
+               0x39000003, 0x39FF001F, 0x0E0F000B, 0x3A40000B});
+}
+
+void MinimalStoreBuilder::put(Nid nid, Nid parent, const NodeContent& content) {
+  if (ndb_.findNode(nid))
+    ndb_.replaceNode(nid, parent, content);
+  else
+    ndb_.createNode(nid, parent, content);
+}
+
+void MinimalStoreBuilder::createStore() {
+  const NdbFormat& f = ndb_.format();
+  ipmSubtree_ = ndb_.allocateNid(NidType::NormalFolder);
+  searchRoot_ = ndb_.allocateNid(NidType::NormalFolder);
+  deletedItems_ = ndb_.allocateNid(NidType::NormalFolder);
+  commonViews_ = ndb_.allocateNid(NidType::NormalFolder);
+
+  // The message store ([MS-PST] 2.4.3).
+  PropertyContextBuilder store(f);
+  store.set(Bin(idRecordKey), recordKey_);
+  store.setString(stringTag(idDisplayName), displayName_);
+  store.set(Bin(idIpmSubtree), entryId(ipmSubtree_));
+  store.set(Bin(idIpmWastebasket), entryId(deletedItems_));
+  store.set(Bin(idCommonViews), entryId(commonViews_));
+  store.set(Bin(idFinder), entryId(searchRoot_));
+  store.setInt32(L(idValidFolderMask), kValidFolderMask);
+  store.setInt32(L(idPstPassword), 0);
+  put(kNidMessageStore, 0, store.build());
+
+  // The name-to-ID map ([MS-PST] 2.4.7) with 251 buckets and one named
+  // property, PidLidReminderDelta in PSETID_Common, as 0x8000: readers
+  // expect a non-empty entry stream.
+  PropertyContextBuilder names(f);
+  constexpr std::uint32_t kBuckets = 251;
+  names.setInt32(L(idNameidBucketCount), static_cast<std::int32_t>(kBuckets));
+  names.set(Bin(idNameidStreamGuid), {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,  //
+                                      0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46});
+  // NAMEID: dwPropertyID, then N (bit 0) and wGuid (3: the first GUID of
+  // the stream), then wPropIdx.
+  constexpr std::uint32_t kLid = 0x8501;
+  constexpr std::uint16_t kGuidField = 3 << 1;
+  std::vector<std::uint8_t> entry = value::uint32(kLid);
+  for (std::uint8_t b : value::int16(kGuidField)) entry.push_back(b);
+  entry.push_back(0);
+  entry.push_back(0);
+  names.set(Bin(idNameidStreamEntry), entry);
+  names.set(Bin(idNameidStreamString), {});
+  names.set(Bin(static_cast<std::uint16_t>(0x1000 + (kLid ^ kGuidField) % kBuckets)), entry);
+  put(kNidNameToIdMap, 0, names.build());
+
+  ndb_.createNode(kNidSearchManagementQueue, 0, 0, 0);
+  ndb_.createNode(kNidSearchDomainObject, 0, 0, 0);
+
+  // Template tables ([MS-PST] 2.4.8).
+  put(kNidHierarchyTemplate, 0, TableContextBuilder(f, hierarchyColumns()).build());
+  put(kNidContentsTemplate, 0, TableContextBuilder(f, contentsColumns()).build());
+  put(kNidAssocContentsTemplate, 0, TableContextBuilder(f, assocColumns()).build());
+  put(kNidSearchContentsTemplate, 0, TableContextBuilder(f, searchContentsColumns()).build());
+  put(kNidAttachmentTable, 0, TableContextBuilder(f, attachmentColumns()).build());
+  put(kNidRecipientTable, 0, TableContextBuilder(f, recipientColumns()).build());
+
+  // The root folder is its own parent ([MS-PST] 2.4.4).
+  folders_[kNidRootFolder] = Folder{"", "", kNidRootFolder, {}, {}, false};
+  folders_[ipmSubtree_] = Folder{"Top of Personal Folders", "", kNidRootFolder, {}, {}, false};
+  folders_[searchRoot_] = Folder{"Search Root", "", kNidRootFolder, {}, {}, false};
+  folders_[commonViews_] = Folder{"IPM_COMMON_VIEWS", "", kNidRootFolder, {}, {}, false};
+  folders_[deletedItems_] = Folder{"Deleted Items", "IPF.Note", ipmSubtree_, {}, {}, false};
+  folders_[kNidRootFolder].children = {ipmSubtree_, searchRoot_, commonViews_};
+  folders_[ipmSubtree_].children = {deletedItems_};
+  for (Nid nid : {deletedItems_, ipmSubtree_, searchRoot_, commonViews_, kNidRootFolder}) writeFolder(nid);
+}
+
+std::map<PropTag, std::vector<std::uint8_t>> MinimalStoreBuilder::hierarchyRow(Nid nid) const {
+  const Folder& folder = folders_.at(nid);
+  std::map<PropTag, std::vector<std::uint8_t>> row;
+  row[stringTag(idDisplayName)] = value::string(stringType_, folder.name);
+  row[L(idContentCount)] = value::int32(static_cast<std::int32_t>(folder.contentRows.size()));
+  row[L(idContentUnread)] = value::int32(0);
+  row[B(idSubfolders)] = value::boolean(!folder.children.empty());
+  if (!folder.containerClass.empty())
+    row[stringTag(idContainerClass)] = value::string(stringType_, folder.containerClass);
+  return row;
+}
+
+void MinimalStoreBuilder::writeFolder(Nid nid) {
+  const NdbFormat& f = ndb_.format();
+  Folder& folder = folders_.at(nid);
+  PropertyContextBuilder pc(f);
+  pc.setString(stringTag(idDisplayName), folder.name);
+  pc.setInt32(L(idContentCount), static_cast<std::int32_t>(folder.contentRows.size()));
+  pc.setInt32(L(idContentUnread), 0);
+  pc.setBool(B(idSubfolders), !folder.children.empty());
+  if (!folder.containerClass.empty()) pc.setString(stringTag(idContainerClass), folder.containerClass);
+  put(nid, folder.parent, pc.build());
+
+  TableContextBuilder hierarchy(f, hierarchyColumns());
+  for (Nid child : folder.children) hierarchy.addRow(child, hierarchyRow(child));
+  put(withType(nid, NidType::HierarchyTable), 0, hierarchy.build());
+
+  TableContextBuilder contents(f, contentsColumns());
+  for (const auto& [msg, row] : folder.contentRows) contents.addRow(msg, row);
+  put(withType(nid, NidType::ContentsTable), 0, contents.build());
+
+  if (!folder.written) put(withType(nid, NidType::AssocContentsTable), 0, TableContextBuilder(f, assocColumns()).build());
+  folder.written = true;
+}
+
+Nid MinimalStoreBuilder::addFolder(Nid parent, const std::string& name, const std::string& containerClass) {
+  const Nid nid = ndb_.allocateNid(NidType::NormalFolder);
+  folders_[nid] = Folder{name, containerClass, parent, {}, {}, false};
+  folders_.at(parent).children.push_back(nid);
+  writeFolder(nid);
+  writeFolder(parent);
+  return nid;
+}
+
+Nid MinimalStoreBuilder::addMessage(Nid folderNid, const MessageSpec& m) {
+  const NdbFormat& f = ndb_.format();
+  const Nid nid = ndb_.allocateNid(NidType::NormalMessage);
+  const PropType s = stringType_;
+  NodeContent node;
+  SubnodeNids nids;
+
+  std::string displayTo;
+  for (const auto& r : m.recipients)
+    if (r.type == 1) displayTo += (displayTo.empty() ? "" : "; ") + r.name;
+  std::int32_t size = static_cast<std::int32_t>(m.subject.size() + m.body.size());
+  for (const auto& a : m.attachments) size += static_cast<std::int32_t>(a.data.size());
+  const std::int32_t flags = 0x01 | (m.attachments.empty() ? 0 : 0x10);  // MSGFLAG_READ, MSGFLAG_HASATTACH
+
+  // Recipients ([MS-PST] 2.4.5.2).
+  TableContextBuilder recipients(f, recipientColumns());
+  for (std::size_t i = 0; i < m.recipients.size(); ++i) {
+    const auto& r = m.recipients[i];
+    std::string key = "SMTP:" + r.email;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    key.push_back('\0');
+    std::map<PropTag, std::vector<std::uint8_t>> row;
+    row[L(idRecipientType)] = value::int32(r.type);
+    row[makeTag(idDisplayName, s)] = value::string(s, r.name);
+    row[makeTag(idTransmittableDisplayName, s)] = value::string(s, r.name);
+    row[makeTag(idAddrType, s)] = value::string(s, "SMTP");
+    row[makeTag(idEmailAddress, s)] = value::string(s, r.email);
+    row[Bin(idSearchKey)] = value::string8(key);
+    row[L(idObjectType)] = value::int32(6);  // MAPI_MAILUSER
+    row[L(idDisplayType)] = value::int32(0);
+    row[B(idResponsibility)] = value::boolean(true);
+    row[B(idSendRichInfo)] = value::boolean(false);
+    recipients.addRow(static_cast<std::uint32_t>(i), row);
+  }
+  SubnodeContent recipientNode{kNidRecipientTable, {}};
+  recipients.build(recipientNode.content, nids);
+  node.subnodes.push_back(std::move(recipientNode));
+
+  // Attachments ([MS-PST] 2.4.6): one PC subnode each, and the table.
+  if (!m.attachments.empty()) {
+    TableContextBuilder table(f, attachmentColumns());
+    for (std::size_t i = 0; i < m.attachments.size(); ++i) {
+      const auto& a = m.attachments[i];
+      const Nid attachNid = nids.allocate(NidType::Attachment);
+      PropertyContextBuilder pc(f);
+      pc.setInt32(L(idAttachMethod), 1);  // ATTACH_BY_VALUE
+      pc.set(Bin(idAttachDataBin), a.data);
+      pc.setString(makeTag(idAttachFilename, s), a.filename);
+      pc.setString(makeTag(idAttachLongFilename, s), a.filename);
+      pc.setString(makeTag(idDisplayName, s), a.filename);
+      pc.setInt32(L(idAttachSize), static_cast<std::int32_t>(a.data.size()));
+      pc.setInt32(L(idRenderingPosition), -1);
+      SubnodeContent attach{attachNid, {}};
+      SubnodeNids inner;
+      pc.build(attach.content, inner);
+      node.subnodes.push_back(std::move(attach));
+      std::map<PropTag, std::vector<std::uint8_t>> row;
+      row[L(idRenderingPosition)] = value::int32(-1);
+      row[L(idAttachSize)] = value::int32(static_cast<std::int32_t>(a.data.size()));
+      row[L(idAttachMethod)] = value::int32(1);
+      row[makeTag(idAttachFilename, s)] = value::string(s, a.filename);
+      table.addRow(attachNid, row);
+    }
+    SubnodeContent tableNode{kNidAttachmentTable, {}};
+    table.build(tableNode.content, nids);
+    node.subnodes.push_back(std::move(tableNode));
+  }
+
+  // The message's own PC ([MS-PST] 2.4.5.1).
+  PropertyContextBuilder pc(f);
+  pc.setString(makeTag(idMessageClass, s), m.messageClass);
+  pc.setString(makeTag(idSubject, s), m.subject);
+  pc.setString(makeTag(idConversationTopic, s), m.subject);
+  pc.setString(makeTag(idBody, s), m.body);
+  pc.setString(makeTag(idSenderName, s), m.senderName);
+  pc.setString(makeTag(idSenderEmail, s), m.senderEmail);
+  pc.setString(makeTag(idSenderAddrType, s), "SMTP");
+  pc.setString(makeTag(idSentRepresentingName, s), m.senderName);
+  pc.setString(makeTag(idDisplayTo, s), displayTo);
+  pc.setString(makeTag(idDisplayCc, s), "");
+  pc.setInt32(L(idMessageFlags), flags);
+  pc.setInt32(L(idMessageSize), size);
+  pc.setInt32(L(idImportance), 1);
+  pc.setInt32(L(idSensitivity), 0);
+  pc.setInt32(L(idMessageStatus), 0);
+  pc.setBool(B(idHasAttach), !m.attachments.empty());
+  pc.set(T(idDeliveryTime), value::fileTime(m.time));
+  pc.set(T(idClientSubmitTime), value::fileTime(m.time));
+  pc.set(T(idCreationTime), value::fileTime(m.time));
+  pc.set(T(idLastModificationTime), value::fileTime(m.time));
+  pc.build(node, nids);
+  ndb_.createNode(nid, folderNid, node);
+
+  // The folder's contents table row and counts.
+  std::map<PropTag, std::vector<std::uint8_t>> row;
+  row[makeTag(idMessageClass, s)] = value::string(s, m.messageClass);
+  row[makeTag(idSubject, s)] = value::string(s, m.subject);
+  row[makeTag(idConversationTopic, s)] = value::string(s, m.subject);
+  row[makeTag(idSentRepresentingName, s)] = value::string(s, m.senderName);
+  row[makeTag(idDisplayTo, s)] = value::string(s, displayTo);
+  row[L(idMessageFlags)] = value::int32(flags);
+  row[L(idMessageSize)] = value::int32(size);
+  row[L(idImportance)] = value::int32(1);
+  row[L(idSensitivity)] = value::int32(0);
+  row[L(idMessageStatus)] = value::int32(0);
+  row[T(idDeliveryTime)] = value::fileTime(m.time);
+  row[T(idClientSubmitTime)] = value::fileTime(m.time);
+  row[T(idLastModificationTime)] = value::fileTime(m.time);
+  folders_.at(folderNid).contentRows.emplace_back(nid, row);
+  writeFolder(folderNid);
+  (void)I8;
+  return nid;
+}
+
+}  // namespace vexl::pst
