@@ -1,0 +1,133 @@
+// The window program's string table. Every text the code puts on the screen
+// or into the log is looked up here when it is used, so captions, hints and
+// messages exist in exactly one place.
+#pragma once
+
+#include <QString>
+
+namespace zelm::res {
+
+inline QString str(const char* text) { return QString::fromUtf8(text); }
+
+// Application
+inline constexpr const char* kAppTitle = "Brellin";
+inline constexpr const char* kOpenFilter = "Exchange offline storage files (*.ost)|*.ost|All files (*.*)|*.*";
+inline constexpr const char* kSaveFilter = "Outlook data files (*.pst)|*.pst|All files (*.*)|*.*";
+
+// Tab buttons and their hints
+inline constexpr const char* kRepairTab = "&Recovery";
+inline constexpr const char* kBatchRepairTab = "&Batch Recovery";
+inline constexpr const char* kOptionsTab = "&Options";
+inline constexpr const char* kAboutTab = "&About";
+inline constexpr const char* kHintRepairTab = "Recover a single OST file";
+inline constexpr const char* kHintBatchRepairTab = "Recover a batch of OST files";
+inline constexpr const char* kHintOptionsTab = "Set recovery options";
+inline constexpr const char* kHintAboutTab = "Detailed information about the product";
+inline constexpr const char* kOptionsSubTab = "O&ptions";
+inline constexpr const char* kAdvOptionsSubTab = "A&dvanced Options";
+
+// Single-file page
+inline constexpr const char* kSelSrcFile = "Sele&ct OST file to be recovered:";
+inline constexpr const char* kHintSrcFile = "Input OST file to be recovered";
+inline constexpr const char* kSrcMore = "...";
+inline constexpr const char* kHintSrcMore = "Browse and select OST file to be recovered";
+inline constexpr const char* kHintSrcSearch = "Search OST file to be recovered on local computer";
+inline constexpr const char* kSrcFormat = "&Format:";
+inline constexpr const char* kHintSrcFormat = "Select version of OST file to be recovered(if known)";
+inline constexpr const char* kSelDstFile = "O&utput recovered file as:";
+inline constexpr const char* kHintDstFile = "Input output PST file name";
+inline constexpr const char* kHintDstMore = "Browse and select output PST file name";
+inline constexpr const char* kDstFormat = "For&mat:";
+inline constexpr const char* kHintDstFormat = "Select output PST file version";
+inline constexpr const char* kStartRecovery = "&Start Recovery";
+inline constexpr const char* kStopRecovery = "&Stop Recovery";
+inline constexpr const char* kLogHeading = "Recovery process log:";
+inline constexpr const char* kSaveLog = "Save &Log";
+inline constexpr const char* kHelp = "&Help";
+
+// Format lists
+inline constexpr const char* kFormatAuto = "Auto Determined";
+inline constexpr const char* kFormatAnsi = "Outlook 97-2002";
+inline constexpr const char* kFormatUnicode = "Outlook 2003/2007";
+
+// Progress strip
+inline constexpr const char* kProgressFormat = "%1% completed";
+inline constexpr const char* kConsumedTimePrompt = "Time consumed: ";
+inline constexpr const char* kElapsedPattern = "%1 hour(s) %2 minute(s) ";
+inline constexpr const char* kConsumedPattern = "Consumed time: %1 hour(s) %2 minute(s) %3 second(s) %4 millisecond(s).";
+
+// Batch page
+inline constexpr const char* kSrcFormatBatch = "Source &File Format:";
+inline constexpr const char* kDstFormatBatch = "&Target File Format:";
+inline constexpr const char* kFileListLabel = "&List of files to be recovered:";
+inline constexpr const char* kColSource = "Source File Name";
+inline constexpr const char* kColTarget = "Target File Name";
+inline constexpr const char* kColStatus = "Recovery Status";
+inline constexpr const char* kAddFiles = "A&dd Files";
+inline constexpr const char* kHintAddFiles = "Add one or multiple OST files to list";
+inline constexpr const char* kSearchFiles = "S&earch Files";
+inline constexpr const char* kHintSearchFiles = "Search and add one or multiple OST files to list";
+inline constexpr const char* kRemoveFiles = "Re&move Files";
+inline constexpr const char* kHintRemoveFiles = "Remove selected OST files from list";
+inline constexpr const char* kRemoveAll = "Remo&ve All";
+inline constexpr const char* kHintRemoveAll = "Remove all OST files in list";
+
+// Option pages
+inline constexpr const char* kOpenFixed = "&Open the fixed file when finished";
+inline constexpr const char* kFastRecovery = "&Fast scan and recovery";
+inline constexpr const char* kHeuristicRecoverRoot = "Re&cover root folder heuristically";
+inline constexpr const char* kRecoverUnattchedAttach = "R&ecover unattached attachments";
+inline constexpr const char* kSplitOversizePST = "&Split output PST file when it is larger than";
+inline constexpr const char* kSizeUnit = "MB";
+inline constexpr const char* kIgnoreZeroBlock = "&Ignore zero data chunks";
+inline constexpr const char* kAlwaysIPMSubtree = "Al&ways put recovered items under interpersonal message root folder";
+inline constexpr const char* kRemoveEmptyFolder =
+    "Re&move empty folders(folders that don't contain any messages, objects and subfolders)";
+inline constexpr const char* kRecoverMultiPropInBatch = "Reco&ver multiple properties of an object in batch";
+inline constexpr const char* kAdvancedRecoveryGroup = "Advanced Recovery";
+inline constexpr const char* kLevel1Recovery = "&Use first advanced recovery method";
+inline constexpr const char* kLevel2Recovery = "U&se second advanced recovery method";
+inline constexpr const char* kLevel3Recovery = "Us&e third advanced recovery method";
+inline constexpr const char* kLevel4Recovery = "Use &forth advanced recovery method";
+inline constexpr const char* kLevel5Recovery = "Use f&ifth advanced recovery method";
+inline constexpr const char* kTempDir = "Dire&ctory for temporary files:";
+inline constexpr const char* kBufSize = "I&nternal Processing Buffer Size:";
+inline constexpr const char* kBufSizeUnit = "Bytes";
+inline constexpr const char* kSelectTempDir = "Select directory for temporary files:";
+
+// About page
+inline constexpr const char* kVersionPrompt = "Version:";
+
+// Run log
+inline constexpr const char* kLogStart = "Start recovery process ...";
+inline constexpr const char* kLogAborted = "Recovery process is aborted.";
+inline constexpr const char* kLogSourceFile = "File to be recovered: '%1'; File size = %2 bytes";
+inline constexpr const char* kLogTargetFile = "Output recovered file as: '%1'";
+inline constexpr const char* kLogCompletes = "Recovery process completes.";
+
+// Messages
+inline constexpr const char* kAskOverwrite = "A file named '%1' already exists. Overwrite it?";
+inline constexpr const char* kFailRecover = "Fail to recover file '%1'!";
+inline constexpr const char* kUserAborts = "User aborts the recovery process";
+inline constexpr const char* kCannotOpenPst = "Cannot open the PST file '%1'!";
+inline constexpr const char* kCannotOpenFile = "Cannot open file %1";
+inline constexpr const char* kOutlookWarning =
+    "Please make sure your computer has Outlook 2003 or 2007 installed! Otherwise Brellin cannot output "
+    "Outlook 2003/2007 format PST file!";
+inline constexpr const char* kSuccessReport =
+    "%1 item(s) of the file '%2' have been recovered successfully. Normally recovered items are put in their "
+    "original folders; items whose folders were lost are put in folders named Recovered_Group followed by a "
+    "number.";
+
+// Message box captions
+inline constexpr const char* kCaptionWarning = "Warning";
+inline constexpr const char* kCaptionError = "Error";
+inline constexpr const char* kCaptionInformation = "Information";
+inline constexpr const char* kCaptionConfirm = "Confirm";
+
+// Result dialog
+inline constexpr const char* kClose = "&Close";
+inline constexpr const char* kOpenWithOutlook =
+    " Or use Outlook to open the recovered PST file and see the recovered items in it.";
+
+}  // namespace zelm::res
