@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "mapi/pst/bth.h"
+#include "mapi/pst/byte_writer.h"
+#include "mapi/pst/heap_on_node.h"
+#include "mapi/pst/ndb_writer.h"
+#include "mapi/pst/property_context.h"
+#include "mapi/pst/pst_error.h"
+#include "mapi/pst/table_context.h"
+#include "mapi/pst/test_pst_reader.h"
+#include "mapi/pst/test_validators.h"
+
+namespace vexl::pst {
+namespace {
+
+using test::PstReader;
+
+std::vector<std::uint8_t> bytesOf(std::size_t n, std::uint8_t seed) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7);
+  return v;
+}
+
+// Writes one node, commits, and reads it back through the strict reader.
+class LtpTest : public ::testing::TestWithParam<Variant> {
+ protected:
+  void SetUp() override {
+    dir_ = test::makeTempDir("ltp");
+    writer_ = NdbWriter::create(dir_ + "/t.pst", {GetParam(), CryptMethod::Permute, 0});
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  const NdbFormat& format() const { return writer_->format(); }
+  PstReader commitAndRead(Nid nid, const NodeContent& content) {
+    writer_->createNode(nid, 0, content);
+    writer_->commit();
+    PstReader r(dir_ + "/t.pst");
+    r.checkAllocationAndRefs();
+    for (const auto& p : r.problems()) ADD_FAILURE() << p;
+    return r;
+  }
+  void expectNoProblems(const std::vector<std::string>& problems) {
+    for (const auto& p : problems) ADD_FAILURE() << p;
+  }
+  std::string dir_;
+  std::unique_ptr<NdbWriter> writer_;
+};
+
+TEST_P(LtpTest, HeapSpansBlocksWithPageAndBitmapHeaders) {
+  HeapBuilder heap(format(), HeapClient::Bth);
+  std::vector<Hid> hids;
+  for (int i = 0; i < 40; ++i) hids.push_back(heap.allocate(bytesOf(3000 + i, static_cast<std::uint8_t>(i))));
+  hids.push_back(heap.allocate({}));  // an empty allocation is allowed
+  heap.setUserRoot(hids[3]);
+  const auto blocks = heap.finish();
+  ASSERT_GT(blocks.size(), 9u);  // block 8 carries an HNBITMAPHDR
+  for (const auto& b : blocks) EXPECT_LE(b.size(), format().maxBlockPayload());
+  EXPECT_EQ(hids[0], 0x20u);
+  EXPECT_EQ(hids[2] >> 16, 1u) << "two 3000-byte allocations fill the first block";
+
+  PstReader r = commitAndRead(0x21, NodeContent{blocks, {}});
+  std::vector<std::string> problems;
+  const auto view = test::readHeap(r, r.nodes().at(0x21).data, problems);
+  expectNoProblems(problems);
+  EXPECT_EQ(view.clientSig, 0xB5);
+  EXPECT_EQ(view.userRoot, hids[3]);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(view.get(hids[i]), bytesOf(3000 + i, static_cast<std::uint8_t>(i)));
+  EXPECT_TRUE(view.get(hids.back()).empty());
+  EXPECT_THROW(heap.allocate(bytesOf(kMaxHeapAllocation + 1, 0)), PstError);
+}
+
+TEST_P(LtpTest, BthGrowsIntermediateLevels) {
+  HeapBuilder heap(format(), HeapClient::Bth);
+  std::vector<BthRecord> records;
+  for (std::uint32_t i = 0; i < 5000; ++i)
+    records.push_back({(i * 2654435761u) % 1000003u, bytesOf(4, static_cast<std::uint8_t>(i))});
+  const Hid root = buildBth(heap, 0, 4, 4, records);
+  heap.setUserRoot(root);
+  PstReader r = commitAndRead(0x21, NodeContent{heap.finish(), {}});
+  std::vector<std::string> problems;
+  const auto view = test::readHeap(r, r.nodes().at(0x21).data, problems);
+  int levels = 0;
+  const auto read = test::readBth(view, root, &levels);
+  EXPECT_GE(levels, 1);
+  ASSERT_EQ(read.size(), records.size());
+  for (std::size_t i = 1; i < read.size(); ++i) EXPECT_LT(loadLe32(read[i - 1].first.data()), loadLe32(read[i].first.data()));
+
+  HeapBuilder dup(format(), HeapClient::Bth);
+  EXPECT_THROW(buildBth(dup, 0, 4, 4, {{1, bytesOf(4, 0)}, {1, bytesOf(4, 1)}}), PstError);
+}
+
+TEST_P(LtpTest, PropertyValuesGoInlineOnTheHeapOrInSubnodes) {
+  PropertyContextBuilder pc(format());
+  pc.setInt32(0x0E070003, -5);
+  pc.setBool(0x360A000B, true);
+  pc.set(0x00020002, value::int16(0x1234));
+  pc.setInt64(0x0E080014, 0x1122334455667788);
+  pc.setString(0x0037001F, "Grüße");
+  pc.setString(0x0037001F, "Subject");  // replaces
+  pc.setString(0x3001001E, "");
+  const auto big = bytesOf(20000, 3);
+  pc.set(0x37010102, big);
+  pc.set(0x8001101F, value::multiVariable({value::unicode("a"), value::unicode("bc")}));
+  pc.set(0x80021003, value::multiFixed({value::int32(1), value::int32(2)}));
+  EXPECT_THROW(pc.set(0x00030003, value::int16(1)), PstError);
+
+  NodeContent node;
+  SubnodeNids nids;
+  pc.build(node, nids);
+  ASSERT_EQ(node.subnodes.size(), 1u) << "only the 20000-byte value leaves the heap";
+  EXPECT_EQ(nidType(node.subnodes[0].nid), NidType::Ltp);
+  PstReader r = commitAndRead(0x21, node);
+  std::vector<std::string> problems;
+  const auto props = test::readPc(r, r.nodes().at(0x21), problems);
+  expectNoProblems(problems);
+  EXPECT_EQ(props.size(), 9u);
+  EXPECT_EQ(props.at(0x0E070003), value::int32(-5));
+  EXPECT_EQ(props.at(0x360A000B), value::boolean(true));
+  EXPECT_EQ(props.at(0x00020002), value::int16(0x1234));
+  EXPECT_EQ(props.at(0x0E080014), value::int64(0x1122334455667788));
+  EXPECT_EQ(props.at(0x0037001F), value::unicode("Subject"));
+  EXPECT_TRUE(props.at(0x3001001E).empty());
+  EXPECT_EQ(props.at(0x37010102), big);
+  const auto mv = props.at(0x8001101F);
+  EXPECT_EQ(loadLe32(mv.data()), 2u);
+  EXPECT_EQ(loadLe32(mv.data() + 4), 12u);
+  EXPECT_EQ(loadLe32(mv.data() + 8), 14u);
+  EXPECT_EQ(props.at(0x80021003).size(), 8u);
+}
+
+TEST_P(LtpTest, TableLayoutGroupsCellsBySizeAndSortsDescriptors) {
+  TableContextBuilder tc(format(), {0x3001001F, 0x360A000B, 0x0E330014, 0x00020002, 0x36020003});
+  // dwRowID and dwRowVer first, then 8/4-byte, 2-byte, 1-byte, then 1 CEB byte.
+  const auto& cols = tc.columns();
+  ASSERT_EQ(cols.size(), 7u);
+  EXPECT_EQ(cols[0].tag, kTagLtpRowId);
+  EXPECT_EQ(cols[0].ibData, 0);
+  EXPECT_EQ(cols[1].tag, kTagLtpRowVer);
+  EXPECT_EQ(cols[1].ibData, 4);
+  EXPECT_EQ(cols[5].tag, 0x00020002u);
+  EXPECT_EQ(cols[5].ibData, 24);
+  EXPECT_EQ(cols[6].tag, 0x360A000Bu);
+  EXPECT_EQ(cols[6].ibData, 26);
+  EXPECT_EQ(tc.rowSize(), 28u);
+  EXPECT_THROW(tc.addRow(1, {{0x0E070003, value::int32(1)}}), PstError);
+}
+
+TEST_P(LtpTest, RowsStayOnTheHeapOrMoveToASubnodeOfWholeRows) {
+  for (std::size_t count : {3u, 400u}) {
+    TableContextBuilder tc(format(), {0x3001001F, 0x36020003, 0x360A000B, 0x37010102});
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::map<PropTag, std::vector<std::uint8_t>> cells{{0x3001001F, value::unicode("row " + std::to_string(i))},
+                                                         {0x36020003, value::int32(static_cast<std::int32_t>(i))}};
+      if (i % 2) cells[0x360A000B] = value::boolean(true);
+      if (i == 1) cells[0x37010102] = bytesOf(5000, 1);  // a cell too big for the heap
+      tc.addRow(0x200004 + 32 * (count - i), cells, i);  // row ids in falling order
+    }
+    NodeContent node;
+    SubnodeNids nids;
+    tc.build(node, nids);
+    EXPECT_EQ(node.subnodes.size(), count * tc.rowSize() > kMaxHeapAllocation ? 2u : 1u);
+    if (writer_->findNode(0x12E))
+      writer_->replaceNode(0x12E, 0, node);
+    else
+      writer_->createNode(0x12E, 0, node);
+    writer_->commit();
+    PstReader r(dir_ + "/t.pst");
+    r.checkAllocationAndRefs();
+    expectNoProblems(r.problems());
+    std::vector<std::string> problems;
+    const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
+    expectNoProblems(problems);
+    ASSERT_EQ(view.rows.size(), count);
+    EXPECT_TRUE(std::is_sorted(view.rowIds.begin(), view.rowIds.end()));
+    // The row index is sorted by dwRowID; the last row added has the lowest.
+    const auto& low = view.rows.front();
+    EXPECT_EQ(low.at(0x3001001F), value::unicode("row " + std::to_string(count - 1)));
+    EXPECT_EQ(low.at(0x36020003), value::int32(static_cast<std::int32_t>(count - 1)));
+    EXPECT_EQ(low.at(kTagLtpRowVer), value::int32(static_cast<std::int32_t>(count - 1)));
+    EXPECT_EQ(low.count(0x360A000B), (count - 1) % 2 ? 1u : 0u);
+    const auto& second = view.rows[count - 2];
+    EXPECT_EQ(second.at(0x37010102), bytesOf(5000, 1));
+  }
+}
+
+TEST_P(LtpTest, EmptyTableHasAnEmptyRowIndexAndNoRows) {
+  writer_->createNode(0x60D, 0, TableContextBuilder(format(), {0x3001001F}).build());
+  writer_->commit();
+  PstReader r(dir_ + "/t.pst");
+  std::vector<std::string> problems;
+  const auto view = test::readTc(r, r.nodes().at(0x60D), problems);
+  expectNoProblems(problems);
+  EXPECT_TRUE(view.rows.empty());
+  EXPECT_EQ(view.columns.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, LtpTest, ::testing::Values(Variant::Unicode, Variant::Ansi),
+                         [](const auto& info) { return info.param == Variant::Unicode ? "Unicode" : "Ansi"; });
+
+TEST(PropTypesTest, SizeRulesOfTheLtpLayer) {
+  EXPECT_TRUE(isInlineInPc(pt::Boolean));
+  EXPECT_TRUE(isInlineInPc(pt::Long));
+  EXPECT_FALSE(isInlineInPc(pt::LongLong));   // 8 bytes: on the heap in a PC
+  EXPECT_FALSE(isInlineInPc(pt::Unicode));
+  EXPECT_EQ(tcCellSize(pt::SysTime), 8u);     // but in the row of a TC
+  EXPECT_EQ(tcCellSize(pt::Clsid), 4u);       // 16 bytes: an HNID in a TC
+  EXPECT_EQ(tcCellSize(pt::Boolean), 1u);
+  EXPECT_EQ(tcCellSize(pt::Short), 2u);
+  EXPECT_EQ(tcCellSize(pt::Long | pt::MultiValued), 4u);
+  EXPECT_EQ(value::unicode("\xF0\x9F\x98\x80"), (std::vector<std::uint8_t>{0x3D, 0xD8, 0x00, 0xDE}));
+}
+
+}  // namespace
+}  // namespace vexl::pst
