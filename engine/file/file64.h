@@ -50,10 +50,17 @@ class CFile64 {
   bool isOpen() const;
   const std::string& filePath() const { return filePath_; }
 
+  // Permission bits for a file that open creates, before the umask; 0666
+  // unless changed. Temporary files use 0600.
+  void setCreatePermissions(std::uint32_t mode) { createPermissions_ = mode; }
+
  protected:
   int handle_ = -1;
   bool closeOnDestroy_ = false;
   std::string filePath_;
+
+ private:
+  std::uint32_t createPermissions_ = 0666;
 };
 
 }  // namespace vexl

@@ -40,7 +40,8 @@ class CFile64Ex : public CFile64 {
 
  private:
   std::uint32_t rawRead(std::uint64_t offset, unsigned char* out, std::uint32_t count);
-  void refill();
+  std::uint32_t readBySectors(std::uint64_t offset, unsigned char* out, std::uint32_t count);
+  std::uint32_t refill();
 
   std::uint32_t windowCapacity_;
   std::unique_ptr<unsigned char[]> cacheBuffer_;
