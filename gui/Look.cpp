@@ -52,7 +52,10 @@ QLineEdit, QSpinBox, QComboBox, QPlainTextEdit, QTreeWidget {
 QLineEdit, QSpinBox, QComboBox { padding: 1px 4px; min-height: 20px; }
 QLineEdit:focus, QSpinBox:focus, QComboBox:focus, QPlainTextEdit:focus, QTreeWidget:focus { border-color: #3f72af; }
 QLineEdit:disabled, QSpinBox:disabled { color: #9aa5b1; background: #f1f3f6; }
-QComboBox::drop-down { border: none; width: 18px; }
+QPushButton[small="true"] { padding: 0px; }
+QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 18px; border-left: 1px solid #d3dbe4; }
+QComboBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent; border-right: 4px solid transparent; border-top: 5px solid #3b4b5c; }
+QComboBox QAbstractItemView { border: 1px solid #a9b6c4; selection-background-color: #3f72af; selection-color: #ffffff; }
 QPlainTextEdit#txtRepairLog { font-family: "DejaVu Sans Mono", monospace; font-size: 8pt; }
 QProgressBar { border: 1px solid #a9b6c4; border-radius: 3px; background: #f3f5f8; }
 QProgressBar::chunk { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5d93d1, stop:1 #3a6ea8); }

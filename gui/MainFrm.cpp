@@ -71,7 +71,6 @@ bool TMainForm::TargetIsFile() { return true; }
 bool TMainForm::RunRecovery(const QString& source, const QString& target) {
   vexl::EngineOptions options{};
   BuildEngineOptions(options);
-  lastSource_ = source;
   return vexl::client::runRecovery(source.toLocal8Bit().toStdString(), options, target.toLocal8Bit().toStdString(),
                                    this) == 1;
 }
@@ -109,7 +108,7 @@ void TMainForm::BeforeRun() { RecoveredCount = 0; }
 void TMainForm::AfterRun() { RecoveredCount = 0; }
 
 QString TMainForm::BuildSuccessReport() {
-  return res::str(res::kSuccessReport).arg(RecoveredCount).arg(lastSource_);
+  return res::str(res::kSuccessReport).arg(RecoveredCount).arg(RunSource());
 }
 
 std::unique_ptr<TZELMMsgForm> TMainForm::CreateResultDialog(const QString& text) {

@@ -37,8 +37,6 @@ class TMainForm : public TZELMMainForm {
  private:
   void showSettings();
   void takeSettings();
-
-  QString lastSource_;
 };
 
 }  // namespace zelm

@@ -1,7 +1,6 @@
 #include "gui/ZELMMain.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -154,8 +153,6 @@ TZELMMainForm::~TZELMMainForm() = default;
 void TZELMMainForm::buildHeader() {
   palHeader = makePage(this, "palHeader", "header");
   palHeader->setGeometry(0, 0, kWidth, kHeaderHeight);
-  tabGroup_ = new QButtonGroup(this);
-  tabGroup_->setExclusive(true);
   struct Tab {
     QPushButton** button;
     const char* name;
@@ -175,11 +172,10 @@ void TZELMMainForm::buildHeader() {
     const int width = qMax(120, button->sizeHint().width() + 16);
     button->setGeometry(x, 12, width, kHeaderHeight - 12);
     x += width + 4;
-    tabGroup_->addButton(button, tag);
+    connect(button, &QPushButton::clicked, this, [this, button] { MainTabChange(button); });
     *t.button = button;
     ++tag;
   }
-  connect(tabGroup_, &QButtonGroup::buttonClicked, this, &TZELMMainForm::MainTabChange);
 }
 
 void TZELMMainForm::buildRepairPage() {
@@ -193,12 +189,14 @@ void TZELMMainForm::buildRepairPage() {
   btnSrcMore = makeButton(page, "btnSrcMore", tr8(res::kSrcMore));
   btnSrcSearch = makeButton(page, "btnSrcSearch", QString());
   btnSrcSearch->setIcon(SearchGlyph());
+  for (QPushButton* small : {btnSrcMore, btnSrcSearch}) small->setProperty("small", true);
   labSrcFormat = makeLabel(page, "labSrcFormat", tr8(res::kSrcFormat));
   cmbSrcFormat = makeFormatList(page, "cmbSrcFormat");
   labSelDstFile = makeLabel(page, "labSelDstFile", QString());
   txtDstFile = new QLineEdit(page);
   txtDstFile->setObjectName(QStringLiteral("txtDstFile"));
   btnDstMore = makeButton(page, "btnDstMore", tr8(res::kSrcMore));
+  btnDstMore->setProperty("small", true);
   labDstFormat = makeLabel(page, "labDstFormat", tr8(res::kDstFormat));
   cmbDstFormat = makeFormatList(page, "cmbDstFormat");
   labSrcFormat->setBuddy(cmbSrcFormat);
@@ -321,8 +319,6 @@ void TZELMMainForm::buildOptionsPage() {
   palOptionsTab->setGeometry(kBodyLeft, kBodyTop, kBodyWidth, kBodyHeight);
   QWidget* page = palOptionsTab;
 
-  subTabGroup_ = new QButtonGroup(this);
-  subTabGroup_->setExclusive(true);
   btnOptionsSubTab = makeButton(page, "btnOptionsSubTab", tr8(res::kOptionsSubTab));
   btnAdvOptionsSubTab = makeButton(page, "btnAdvOptionsSubTab", tr8(res::kAdvOptionsSubTab));
   int tag = 1;
@@ -331,10 +327,9 @@ void TZELMMainForm::buildOptionsPage() {
     button->setProperty("subtab", true);
     button->setProperty("tag", tag);
     button->setGeometry(kPad, 12 + (tag - 1) * 36, kSubTabWidth, 32);
-    subTabGroup_->addButton(button, tag);
+    connect(button, &QPushButton::clicked, this, [this, button] { SubTabChange(button); });
     ++tag;
   }
-  connect(subTabGroup_, &QButtonGroup::buttonClicked, this, &TZELMMainForm::SubTabChange);
 
   const QRect subPage(kPad + kSubTabWidth + 8, 8, kContentRight - (kPad + kSubTabWidth + 8), kBodyHeight - 16);
   palOptionsSubTab = makePage(page, "palOptionsSubTab", "subpage");
@@ -399,6 +394,7 @@ void TZELMMainForm::buildOptionsPage() {
   txtTempDir = new QLineEdit(adv);
   txtTempDir->setObjectName(QStringLiteral("txtTempDir"));
   btnMoreDir = makeButton(adv, "btnMoreDir", tr8(res::kSrcMore));
+  btnMoreDir->setProperty("small", true);
   const int dirRight = subPage.width() - 8;
   btnMoreDir->setGeometry(dirRight - kSmallButton, y, kSmallButton, kRowHeight);
   txtTempDir->setGeometry(dirLeft, y, dirRight - kSmallButton - 4 - dirLeft, kRowHeight);
@@ -592,6 +588,10 @@ void TZELMMainForm::AfterBatch() {}
 
 void TZELMMainForm::MainTabChange(QAbstractButton* button) {
   CurrentTab = button->property("tag").toInt();
+  // The four buttons act as a radio group; each stays a tab stop of its own.
+  for (QPushButton* tab : {btnRepairTab, btnBatchRepairTab, btnOptionsTab, btnAboutTab}) {
+    tab->setChecked(tab->property("tag").toInt() == CurrentTab);
+  }
   for (QWidget* w : std::initializer_list<QWidget*>{palRepairTab, palBatchRepairTab, palOptionsTab, palAboutTab,
                                                     palProgress, btnHelp}) {
     w->hide();
@@ -621,7 +621,7 @@ void TZELMMainForm::MainTabChange(QAbstractButton* button) {
     case 3:
       btnOptionsTab->setChecked(true);
       palOptionsTab->show();
-      SubTabChange(btnAdvOptionsSubTab->isChecked() ? btnAdvOptionsSubTab : btnOptionsSubTab);
+      SubTabChange(CurrentSubTab == 2 ? btnAdvOptionsSubTab : btnOptionsSubTab);
       btnHelp->show();
       break;
     case 4:
@@ -637,6 +637,9 @@ void TZELMMainForm::MainTabChange(QAbstractButton* button) {
 
 void TZELMMainForm::SubTabChange(QAbstractButton* button) {
   CurrentSubTab = button->property("tag").toInt();
+  for (QPushButton* tab : {btnOptionsSubTab, btnAdvOptionsSubTab}) {
+    tab->setChecked(tab->property("tag").toInt() == CurrentSubTab);
+  }
   palOptionsSubTab->hide();
   palAdvOptionsSubTab->hide();
   if (CurrentSubTab == 2) {
@@ -742,6 +745,7 @@ void TZELMMainForm::btnRepairClick() {
 
   const QString source = txtSrcFile->text();
   const QString target = txtDstFile->text();
+  runSource_ = source;
   bool outcome = false;
   QString failure;
   {

@@ -15,7 +15,6 @@
 #include "gui/SkinMessage.h"
 
 class QAbstractButton;
-class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -184,6 +183,9 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   // command line asked to exit after its run, or the window has been closed.
   bool Terminated() const { return terminated_ || closed_; }
 
+  // The source of the single-file run in progress or last run, as typed.
+  const QString& RunSource() const { return runSource_; }
+
   // Closes the window now, or as soon as the run on the stack has ended.
   void CloseMainWindow();
 
@@ -239,8 +241,7 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   void runModal(TZELMMsgForm& dialog);
 
   QStringList logLines_;
-  QButtonGroup* tabGroup_ = nullptr;
-  QButtonGroup* subTabGroup_ = nullptr;
+  QString runSource_;
   ModalRunner modalRunner_;
   QString helpFile_;
   bool created_ = false;
