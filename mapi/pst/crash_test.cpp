@@ -21,7 +21,7 @@ namespace {
   MinimalStoreBuilder store(*ndb, "Crash");
   store.createStore();
   const Nid inbox = store.addFolder(store.ipmSubtree(), "Inbox");
-  ndb->commit();
+  store.commit();
   const char c = 'r';
   if (::write(ready, &c, 1) != 1) ::_exit(2);
   for (int i = 0;; ++i) {
@@ -31,7 +31,7 @@ namespace {
     m.recipients = {{"Bob", "bob@example.com", 1}};
     if (i % 4 == 0) m.attachments = {{"a.bin", std::vector<std::uint8_t>(static_cast<std::size_t>(i * 131 % 40000), 7)}};
     store.addMessage(inbox, m);
-    if (i % 3 == 2) ndb->commit();
+    if (i % 3 == 2) store.commit();
   }
 }
 

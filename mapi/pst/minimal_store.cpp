@@ -172,7 +172,18 @@ void MinimalStoreBuilder::createStore() {
   folders_[deletedItems_] = Folder{"Deleted Items", "IPF.Note", ipmSubtree_, {}, {}, false};
   folders_[kNidRootFolder].children = {ipmSubtree_, searchRoot_, commonViews_};
   folders_[ipmSubtree_].children = {deletedItems_};
-  for (Nid nid : {deletedItems_, ipmSubtree_, searchRoot_, commonViews_, kNidRootFolder}) writeFolder(nid);
+  dirty_.insert({deletedItems_, ipmSubtree_, searchRoot_, commonViews_, kNidRootFolder});
+  flush();
+}
+
+void MinimalStoreBuilder::flush() {
+  for (Nid nid : dirty_) writeFolder(nid);
+  dirty_.clear();
+}
+
+void MinimalStoreBuilder::commit() {
+  flush();
+  ndb_.commit();
 }
 
 std::map<PropTag, std::vector<std::uint8_t>> MinimalStoreBuilder::hierarchyRow(Nid nid) const {
@@ -214,8 +225,8 @@ Nid MinimalStoreBuilder::addFolder(Nid parent, const std::string& name, const st
   const Nid nid = ndb_.allocateNid(NidType::NormalFolder);
   folders_[nid] = Folder{name, containerClass, parent, {}, {}, false};
   folders_.at(parent).children.push_back(nid);
-  writeFolder(nid);
-  writeFolder(parent);
+  dirty_.insert(nid);
+  dirty_.insert(parent);
   return nid;
 }
 
@@ -328,7 +339,7 @@ Nid MinimalStoreBuilder::addMessage(Nid folderNid, const MessageSpec& m) {
   row[T(idClientSubmitTime)] = value::fileTime(m.time);
   row[T(idLastModificationTime)] = value::fileTime(m.time);
   folders_.at(folderNid).contentRows.emplace_back(nid, row);
-  writeFolder(folderNid);
+  dirty_.insert(folderNid);
   (void)I8;
   return nid;
 }

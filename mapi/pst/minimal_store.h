@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,11 @@ class MinimalStoreBuilder {
   Nid addFolder(Nid parent, const std::string& name, const std::string& containerClass = "IPF.Note");
   Nid addMessage(Nid folder, const MessageSpec& message);
 
+  // Folders whose counts or tables changed are rewritten here, once per
+  // flush rather than once per message; commit() flushes, then commits.
+  void flush();
+  void commit();
+
   // PT_UNICODE in Unicode files, PT_STRING8 in ANSI files.
   PropTag stringTag(std::uint16_t id) const { return makeTag(id, stringType_); }
   std::vector<std::uint8_t> entryId(Nid nid) const;
@@ -81,6 +87,7 @@ class MinimalStoreBuilder {
   void put(Nid nid, Nid parent, const NodeContent& content);
 
   NdbWriter& ndb_;
+  std::set<Nid> dirty_;
   std::string displayName_;
   PropType stringType_;
   std::vector<std::uint8_t> recordKey_;

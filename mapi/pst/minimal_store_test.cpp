@@ -37,7 +37,7 @@ Written writeStore(Variant variant, CryptMethod crypt) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>('A' + i % 26);
   m.attachments = {{"figures.txt", data}};
   store.addMessage(inbox, m);
-  ndb->commit();
+  store.commit();
   return w;
 }
 

@@ -226,6 +226,19 @@ TEST_P(NdbWriterTest, SizeLimitIsRefusedVisiblyAndTheFileStaysValid) {
   }
 }
 
+TEST_P(NdbWriterTest, FilesPastThe128thIntervalCarryAnFMapPage) {
+  auto w = open(CryptMethod::None);
+  // 130 intervals of data in a streamed data tree of many XBLOCKs.
+  DataTreeWriter tree(*w);
+  const auto chunk = pattern(1 << 20, 5);
+  for (int i = 0; i < 33; ++i) tree.append(chunk);
+  w->createNode(0x21, 0, tree.finish(), 0);
+  w->commit();
+  PstReader r = readBack();  // checks every map page, the FMap included
+  EXPECT_GT(r.fileEof(), AllocationMap::intervalStart(AllocationMap::kHeaderFMapCount));
+  EXPECT_EQ(r.data(r.nodes().at(0x21).data).size(), 33u << 20);
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, NdbWriterTest, ::testing::Values(Variant::Unicode, Variant::Ansi),
                          [](const auto& info) { return info.param == Variant::Unicode ? "Unicode" : "Ansi"; });
 

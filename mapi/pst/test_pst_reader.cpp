@@ -225,6 +225,10 @@ void PstReader::checkAllocationAndRefs(bool exactFree) {
     for (const MapPage& mp : AllocationMap::mapPagesOf(i)) {
       const auto p = readAt(mp.ib, 512);
       if (p[f.pageDataSize] != static_cast<std::uint8_t>(mp.type)) fail("map page type at " + hex(mp.ib));
+      const std::uint32_t stored = variant_ == Variant::Unicode ? loadLe32(p.data() + 500) : loadLe32(p.data() + 508);
+      if (stored != computeCrc({p.data(), f.pageDataSize})) fail("map page CRC at " + hex(mp.ib));
+      const Bid bid = variant_ == Variant::Unicode ? loadLe64(p.data() + 504) : loadLe32(p.data() + 504);
+      if (bid != mp.ib) fail("map page BID is not its IB at " + hex(mp.ib));
       if (!bitSet(mp.ib)) fail("map page not allocated at " + hex(mp.ib));
     }
   }
