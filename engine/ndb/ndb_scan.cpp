@@ -1,6 +1,7 @@
 #include "engine/ndb/ndb_scan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -17,13 +18,14 @@ namespace vexl {
 
 namespace {
 
-// Positions per chunk; each chunk is read with one request (plus the bytes
-// the last position needs).
+// Positions per chunk of the scan; each chunk is read with one request.
 constexpr std::uint32_t kChunkPositions = 4u << 20;
 // Zeroed bytes kept after the data so that the vector filters may load past
 // its end; every candidate is bounds-checked exactly afterwards.
 constexpr std::uint32_t kSlack = 1024;
-// Below this many positions a chunk is not split between threads.
+// Positions per piece of a chunk; the two threads take pieces in turn.
+constexpr std::uint32_t kPiecePositions = 512u << 10;
+// Below this many positions a chunk is searched on one thread.
 constexpr std::uint64_t kParallelMinimum = 256u << 10;
 
 struct BlockHit {
@@ -244,7 +246,8 @@ class BlockFinder {
         ok &= p < hi;
         ok &= bid != 0;
         const unsigned char first = *view.at(ok ? p : lo);
-        ok &= (bid & 2) == 0 || (cb >= 4 && static_cast<unsigned char>(first - 1) < 2);
+        const bool typeOk = (cb >= 4) & (static_cast<unsigned char>(first - 1) < 2);
+        ok &= ((bid & 2) == 0) | typeOk;
         survivors_[m] = idx;
         m += ok;
       }
@@ -271,6 +274,14 @@ class BlockFinder {
  private:
   std::vector<std::uint32_t> statesA_, statesB_;
   std::vector<std::uint32_t> candidates_, survivors_;
+};
+
+// What the search of one piece of a chunk found.
+struct Piece {
+  std::uint64_t from = 0, to = 0;
+  std::vector<BlockHit> blocks;
+  std::vector<PageHit> pages;
+  std::vector<HeaderHit> headers;
 };
 
 // The events of the one-position walk (see ndb_scan.h).
@@ -318,10 +329,11 @@ class Walker {
   std::uint64_t lastReport_ = 0;
 };
 
-// Runs a(…) here and b(…) on a second thread when the range is large.
+// Runs work(0, lo, mid) here and work(1, mid, hi) on a second thread when
+// the range is large.
 template <typename Work>
 void splitRange(std::uint64_t lo, std::uint64_t hi, Work work) {
-  if (hi - lo < kParallelMinimum) {
+  if (hi - lo < scanTuning().parallelMinimum) {
     work(0, lo, hi);
     return;
   }
@@ -355,6 +367,11 @@ class ChunkBuffer {
 
 }  // namespace
 
+ScanTuning& scanTuning() {
+  static ScanTuning tuning{kChunkPositions, kPiecePositions, kParallelMinimum};
+  return tuning;
+}
+
 void scanNdbFile(const NdbLayout& layout, ScanSource& source, const ScanOptions& options,
                  std::uint8_t startPercent, std::uint32_t divisor, const NdbFormat* owner,
                  ScanResults& results) {
@@ -366,40 +383,83 @@ void scanNdbFile(const NdbLayout& layout, ScanSource& source, const ScanOptions&
     source.finished(0);
     return;
   }
-  ChunkBuffer buffer(kChunkPositions + kScanReadSize);
+  // Two buffers: while one chunk is searched, the next is read into the
+  // other buffer as one more task of the same two threads. A buffer holds
+  // the bytes from its base for kChunkPositions positions, plus what a
+  // FastRecovery step past the previous chunk's end and the last position's
+  // read need.
+  const ScanTuning tuning = scanTuning();
+  const std::uint32_t chunkPositions = tuning.chunkPositions;
+  ChunkBuffer buffers[2] = {ChunkBuffer(chunkPositions + 2 * kScanReadSize),
+                            ChunkBuffer(chunkPositions + 2 * kScanReadSize)};
   BlockFinder finders[2];
-  std::vector<BlockHit> blocks[2];
-  std::vector<PageHit> pages[2];
-  std::vector<HeaderHit> headers[2];
+  // A chunk's positions: at most the buffer's capacity (the last chunk may
+  // run up to the end of its data).
+  std::vector<Piece> pieces((chunkPositions + 2 * kScanReadSize) / tuning.piecePositions + 1);
+  std::vector<BlockHit> blocks;
+  std::vector<PageHit> pages;
+  std::vector<HeaderHit> headers;
   const bool fast = options.fastRecovery;
+  int current = 0;
+  std::uint64_t base = 0;
+  std::uint32_t got = 0;
+  ChunkView view = buffers[0].read(source, 0, got);
 
   for (;;) {
     const std::uint64_t lo = cur;
-    std::uint32_t got = 0;
-    const ChunkView view = buffer.read(source, lo, got);
-    if (got < 64) break;
-    const bool atEnd = got < buffer.capacity();
-    const std::uint64_t hi = atEnd ? view.end - 63 : lo + kChunkPositions;
+    if (view.end < lo + 64) break;
+    const bool atEnd = got < buffers[current].capacity();
+    const std::uint64_t hi = atEnd ? view.end - 63 : base + chunkPositions;
     const bool wantHeaders = !results.header.has_value();
+    const std::uint64_t nextBase = base + chunkPositions;
+    std::uint32_t nextGot = 0;
+    ChunkView nextView{};
 
-    for (int k = 0; k < 2; ++k) {
-      blocks[k].clear();
-      pages[k].clear();
-      headers[k].clear();
+    // Tasks: 0 reads the next chunk, 1.. search one piece each.
+    std::size_t pieceCount = 0;
+    for (std::uint64_t from = lo; from < hi; from += tuning.piecePositions) {
+      Piece& piece = pieces[pieceCount++];
+      piece.from = from;
+      piece.to = std::min(hi, from + tuning.piecePositions);
+      piece.blocks.clear();
+      piece.pages.clear();
+      piece.headers.clear();
     }
-    splitRange(lo, hi, [&](int k, std::uint64_t from, std::uint64_t to) {
-      finders[k].run(layout, view, from, to, fast, blocks[k]);
-      findPages(layout, view, from, to, fast, pages[k]);
-      if (wantHeaders) findHeaders(layout, view, from, to, fast, headers[k]);
-    });
-    concatInto(blocks[0], blocks[1]);
-    concatInto(pages[0], pages[1]);
-    concatInto(headers[0], headers[1]);
+    std::atomic<std::size_t> nextTask{atEnd ? 1u : 0u};
+    auto work = [&](int self) {
+      for (;;) {
+        const std::size_t task = nextTask.fetch_add(1);
+        if (task == 0) {
+          nextView = buffers[1 - current].read(source, nextBase, nextGot);
+          continue;
+        }
+        if (task > pieceCount) return;
+        Piece& piece = pieces[task - 1];
+        finders[self].run(layout, view, piece.from, piece.to, fast, piece.blocks);
+        findPages(layout, view, piece.from, piece.to, fast, piece.pages);
+        if (wantHeaders) findHeaders(layout, view, piece.from, piece.to, fast, piece.headers);
+      }
+    };
+    if (hi - lo >= tuning.parallelMinimum) {
+      std::thread second(work, 1);
+      work(0);
+      second.join();
+    } else {
+      work(0);
+    }
+    blocks.clear();
+    pages.clear();
+    headers.clear();
+    for (std::size_t k = 0; k < pieceCount; ++k) {
+      concatInto(blocks, pieces[k].blocks);
+      concatInto(pages, pieces[k].pages);
+      concatInto(headers, pieces[k].headers);
+    }
 
     // Walk the chunk's positions in order.
-    const auto& bh = blocks[0];
-    const auto& ph = pages[0];
-    const auto& hh = headers[0];
+    const auto& bh = blocks;
+    const auto& ph = pages;
+    const auto& hh = headers;
     std::size_t bi = 0, pi = 0, hi2 = 0;
     std::uint64_t stop = 0;
     for (;;) {
@@ -463,6 +523,10 @@ void scanNdbFile(const NdbLayout& layout, ScanSource& source, const ScanOptions&
       cur = hi;
     }
     if (atEnd) break;
+    current = 1 - current;
+    base = nextBase;
+    view = nextView;
+    got = nextGot;
   }
   results.stopPosition = cur;
   source.finished(cur);
@@ -476,7 +540,8 @@ VariantCounts countVariantPages(ScanSource& source, std::uint8_t startPercent, s
     source.finished(0);
     return counts;
   }
-  ChunkBuffer buffer(kChunkPositions + kDecisionReadSize);
+  const ScanTuning tuning = scanTuning();
+  ChunkBuffer buffer(tuning.chunkPositions + kDecisionReadSize);
   std::vector<PageHit> ansi[2], unicode[2];
   std::vector<HeaderHit> headers[2];
   std::uint64_t cur = 0;
@@ -486,7 +551,7 @@ VariantCounts countVariantPages(ScanSource& source, std::uint8_t startPercent, s
     const ChunkView view = buffer.read(source, lo, got);
     if (got < kDecisionMinimum) break;
     const bool atEnd = got < buffer.capacity();
-    const std::uint64_t hi = atEnd ? view.end - (kDecisionMinimum - 1) : lo + kChunkPositions;
+    const std::uint64_t hi = atEnd ? view.end - (kDecisionMinimum - 1) : lo + tuning.chunkPositions;
     const bool wantHeader = !counts.unicodeHeader;
     for (int k = 0; k < 2; ++k) {
       ansi[k].clear();

@@ -56,6 +56,17 @@ inline constexpr std::uint32_t kDecisionMinimum = 479;
 inline constexpr std::uint64_t kProgressInterval = 65536;
 inline constexpr unsigned kAbortUnitShift = 12;  // 4 KiB
 
+// How the scans cut the file into work: chunk (one read) and piece (one
+// thread's task) sizes, and the smallest chunk searched on two threads.
+// Results never depend on these; tests shrink them to cross many chunk and
+// piece boundaries in small files.
+struct ScanTuning {
+  std::uint32_t chunkPositions;
+  std::uint32_t piecePositions;
+  std::uint64_t parallelMinimum;
+};
+ScanTuning& scanTuning();
+
 // The scan. `owner` goes into every BlockEntry. `results` is replaced.
 void scanNdbFile(const NdbLayout& layout, ScanSource& source, const ScanOptions& options,
                  std::uint8_t startPercent, std::uint32_t divisor, const NdbFormat* owner,

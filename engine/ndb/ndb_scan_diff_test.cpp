@@ -122,6 +122,29 @@ TEST(ScanDifferential, GeneratedFiles) {
   EXPECT_GT(coverage.headers, 5u);
 }
 
+// Small chunks and pieces on two threads: many chunk and piece boundaries,
+// FastRecovery steps across them, stops next to them.
+class SmallChunks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = scanTuning();
+    scanTuning() = ScanTuning{20000, 3000, 0};
+  }
+  void TearDown() override { scanTuning() = saved_; }
+
+ private:
+  ScanTuning saved_{};
+};
+
+TEST_F(SmallChunks, GeneratedFiles) {
+  for (std::uint64_t seed = 101; seed <= 124; ++seed) {
+    const NdbLayout& layout = layoutFor(seed % 2 ? 32 : 64);
+    const auto bytes = randomNdbFile(layout, seed, 120000);
+    expectSameEverywhere(layout, bytes, "small chunks, seed " + std::to_string(seed), seed);
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
 TEST(ScanDifferential, StopBeforeFirstPosition) {
   const auto bytes = randomNdbFile(kAnsiLayout, 99, 20000);
   for (int combo = 0; combo < 4; ++combo) expectSameScan(kAnsiLayout, bytes, {(combo & 1) != 0, (combo & 2) != 0}, 1, "stop 1");
