@@ -38,16 +38,32 @@ void AllocationMap::grow() {
   dirty_.insert(interval);
 }
 
+void AllocationMap::insertRun(Ib ib, std::uint64_t bytes) {
+  free_.emplace(ib, bytes);
+  bySize_.emplace(bytes, ib);
+}
+
+void AllocationMap::eraseRun(std::map<Ib, std::uint64_t>::iterator it) {
+  bySize_.erase({it->second, it->first});
+  free_.erase(it);
+}
+
 std::optional<Ib> AllocationMap::allocate(std::uint32_t bytes, std::uint32_t alignment) {
-  for (auto it = free_.begin(); it != free_.end(); ++it) {
-    const Ib start = it->first;
-    const std::uint64_t length = it->second;
+  // Runs of at least bytes + alignment - 64 always hold an aligned fit; a
+  // few shorter ones are tried first so that exact holes (a freed page) are
+  // reused, without walking every unaligned fragment.
+  int shortTries = 64;
+  for (auto s = bySize_.lower_bound({bytes, 0}); s != bySize_.end(); ++s) {
+    const auto [length, start] = *s;
     const Ib aligned = (start + alignment - 1) / alignment * alignment;
-    if (aligned + bytes > start + length) continue;
-    free_.erase(it);
-    if (aligned > start) free_.emplace(start, aligned - start);
+    if (aligned + bytes > start + length) {
+      if (--shortTries == 0) s = std::prev(bySize_.lower_bound({bytes + alignment - kUnit, 0}));
+      continue;
+    }
+    eraseRun(free_.find(start));
+    if (aligned > start) insertRun(start, aligned - start);
     const Ib end = aligned + bytes;
-    if (end < start + length) free_.emplace(end, start + length - end);
+    if (end < start + length) insertRun(end, start + length - end);
     freeBytes_ -= bytes;
     setBits(aligned, bytes, true);
     return aligned;
@@ -69,14 +85,14 @@ void AllocationMap::addFree(Ib ib, std::uint64_t bytes) {
     if (prev->first + prev->second == ib) {
       ib = prev->first;
       bytes += prev->second;
-      free_.erase(prev);
+      eraseRun(prev);
     }
   }
   if (next != free_.end() && ib + bytes == next->first) {
     bytes += next->second;
-    free_.erase(next);
+    eraseRun(next);
   }
-  free_.emplace(ib, bytes);
+  insertRun(ib, bytes);
 }
 
 void AllocationMap::setBits(Ib ib, std::uint32_t bytes, bool value) {

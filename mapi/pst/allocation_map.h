@@ -52,8 +52,9 @@ class AllocationMap {
 
   // Adds one interval at the end: its map pages allocated, the rest free.
   void grow();
-  // First-fit allocation of `bytes` (a multiple of 64) at an offset that is a
-  // multiple of `alignment` (64 or 512); none when no free run fits.
+  // Best-fit allocation of `bytes` (a multiple of 64) at an offset that is a
+  // multiple of `alignment` (64 or 512): the smallest free run that holds
+  // it, lowest offset first among equals; none when no free run fits.
   std::optional<Ib> allocate(std::uint32_t bytes, std::uint32_t alignment);
   // Marks [ib, ib + bytes) free again.
   void release(Ib ib, std::uint32_t bytes);
@@ -71,9 +72,12 @@ class AllocationMap {
  private:
   void setBits(Ib ib, std::uint32_t bytes, bool value);
   void addFree(Ib ib, std::uint64_t bytes);
+  void insertRun(Ib ib, std::uint64_t bytes);
+  void eraseRun(std::map<Ib, std::uint64_t>::iterator it);
 
   std::vector<std::array<std::uint8_t, kMapBytes>> bits_;
-  std::map<Ib, std::uint64_t> free_;  // start -> length, coalesced
+  std::map<Ib, std::uint64_t> free_;              // start -> length, coalesced
+  std::set<std::pair<std::uint64_t, Ib>> bySize_;  // (length, start) of the same runs
   std::uint64_t freeBytes_ = 0;
   std::set<std::size_t> dirty_;
 };
