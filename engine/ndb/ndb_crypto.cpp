@@ -191,6 +191,33 @@ void prefixStates8x2(const unsigned char* bytesA, std::size_t groupsA, std::uint
   for (std::size_t g = both; g < groupsB; ++g) outB[g + 1] = b = step(b, bytesB + 8 * g);
 }
 
+void prefixStates8x4(const unsigned char* const bytes[4], const std::size_t groups[4], std::uint32_t* const out[4]) {
+  auto step = [](std::uint32_t c, const unsigned char* b) {
+    const std::uint32_t lo = c ^ (static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+                                  (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24));
+    return kSlice.t[7][lo & 0xFF] ^ kSlice.t[6][(lo >> 8) & 0xFF] ^ kSlice.t[5][(lo >> 16) & 0xFF] ^
+           kSlice.t[4][lo >> 24] ^ kSlice.t[3][b[4]] ^ kSlice.t[2][b[5]] ^ kSlice.t[1][b[6]] ^ kSlice.t[0][b[7]];
+  };
+  std::uint32_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+  for (int k = 0; k < 4; ++k) out[k][0] = 0;
+  const std::size_t all = std::min(std::min(groups[0], groups[1]), std::min(groups[2], groups[3]));
+  for (std::size_t g = 0; g < all; ++g) {
+    c0 = step(c0, bytes[0] + 8 * g);
+    c1 = step(c1, bytes[1] + 8 * g);
+    c2 = step(c2, bytes[2] + 8 * g);
+    c3 = step(c3, bytes[3] + 8 * g);
+    out[0][g + 1] = c0;
+    out[1][g + 1] = c1;
+    out[2][g + 1] = c2;
+    out[3][g + 1] = c3;
+  }
+  const std::uint32_t last[4] = {c0, c1, c2, c3};
+  for (int k = 0; k < 4; ++k) {
+    std::uint32_t c = last[k];
+    for (std::size_t g = all; g < groups[k]; ++g) out[k][g + 1] = c = step(c, bytes[k] + 8 * g);
+  }
+}
+
 const std::uint32_t* zeroRunTable() { return zeroRunOperators().data(); }
 
 std::uint32_t multiplyModPortable(std::uint32_t a, std::uint32_t b) {

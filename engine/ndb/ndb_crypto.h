@@ -29,6 +29,9 @@ void prefixStates8(std::uint32_t start, const unsigned char* bytes, std::size_t 
 void prefixStates8x2(const unsigned char* bytesA, std::size_t groupsA, std::uint32_t* outA,
                      const unsigned char* bytesB, std::size_t groupsB, std::uint32_t* outB);
 
+// Four independent runs of prefixStates8 (from state 0) interleaved.
+void prefixStates8x4(const unsigned char* const bytes[4], const std::size_t groups[4], std::uint32_t* const out[4]);
+
 // The slicing tables: t[k][i] is table entry i advanced over k further
 // zero bytes (k = 0 .. 7); t[0] is kCrcTable.
 struct CrcSliceTables {

@@ -160,17 +160,24 @@ class BlockFinder {
            std::vector<BlockHit>& out) {
     const std::uint64_t spanEnd = std::min(view.end, hi - 1 + layout.maxBlockSpan);
     if (spanEnd < lo + 64) return;
-    // Prefix states every 8 bytes, in two interleaved runs: one from lo for
-    // the blocks starting before mid, one from mid for the rest.
-    const std::uint64_t mid = hi - lo >= 2 * layout.maxBlockSpan ? lo + (hi - lo) / 2 : hi;
-    const std::uint64_t endA = std::min(spanEnd, mid - 1 + layout.maxBlockSpan);
-    const std::uint64_t groupsA = (endA - lo) / 8;
-    const std::uint64_t groupsB = mid < hi ? (spanEnd - mid) / 8 : 0;
-    statesA_.resize(groupsA + 1);
-    statesB_.resize(groupsB + 1);
-    ndbcrypt::prefixStates8x2(view.at(lo), groupsA, statesA_.data(), view.at(std::min(mid, spanEnd)), groupsB,
-                              statesB_.data());
-
+    // Prefix states every 8 bytes, in four interleaved runs: run k starts at
+    // bases[k] and serves the blocks starting before bases[k + 1].
+    const std::uint64_t quarter = hi - lo >= 4 * layout.maxBlockSpan ? (hi - lo) / 4 : hi - lo;
+    std::uint64_t bases[5];
+    for (int k = 0; k < 4; ++k) bases[k] = std::min(hi, lo + quarter * static_cast<std::uint64_t>(k));
+    bases[4] = hi;
+    const unsigned char* starts[4];
+    std::size_t groups[4];
+    std::uint32_t* outs[4];
+    for (int k = 0; k < 4; ++k) {
+      const std::uint64_t end =
+          bases[k] < bases[k + 1] ? std::min(spanEnd, bases[k + 1] - 1 + layout.maxBlockSpan) : bases[k];
+      groups[k] = end > bases[k] ? (end - bases[k]) / 8 : 0;
+      states_[k].resize(groups[k] + 1);
+      starts[k] = view.at(std::min(bases[k], spanEnd));
+      outs[k] = states_[k].data();
+    }
+    ndbcrypt::prefixStates8x4(starts, groups, outs);
     const std::uint32_t t = layout.trailerSize;
     const std::uint32_t maxCb = layout.maxTrailerCb();
     const std::uint32_t alignMask = layout.blockAlignment - 1;
@@ -185,9 +192,9 @@ class BlockFinder {
 
     // The CRC of [p, p + cb) from the prefix states of the run p belongs to.
     auto spanCrc = [&](std::uint64_t p, std::uint32_t cb) {
-      const bool inA = p < mid;
-      const std::uint64_t base = inA ? lo : mid;
-      const std::uint32_t* states = inA ? statesA_.data() : statesB_.data();
+      const int run = (p >= bases[1]) + (p >= bases[2]) + (p >= bases[3]);
+      const std::uint64_t base = bases[run];
+      const std::uint32_t* states = outs[run];
       const std::uint64_t a = p - base, b = a + cb;
       const std::uint32_t sa = ndbcrypt::advanceShort(states[a >> 3], view.at(p - (a & 7)), a & 7);
       const std::uint32_t sb = ndbcrypt::advanceShort(states[b >> 3], view.at(p + cb - (b & 7)), b & 7);
@@ -272,7 +279,7 @@ class BlockFinder {
   }
 
  private:
-  std::vector<std::uint32_t> statesA_, statesB_;
+  std::vector<std::uint32_t> states_[4];
   std::vector<std::uint32_t> candidates_, survivors_;
 };
 
