@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "mapi/pst/test_pst_reader.h"
 #include "mapi/pst/test_validators.h"
 
 namespace vexl::pst {
@@ -80,6 +81,49 @@ TEST_P(StoreValidators, ReadersOpenTheStoreAndFindTheMessage) {
     EXPECT_NE(ls.output.find("Quarterly figures"), std::string::npos) << ls.output;
   }
   std::filesystem::remove_all(w.dir);
+}
+
+TEST(MinimalStore, TemplatesAndStandardFoldersMatchOutlooksEmptyStore) {
+  const std::string sample = std::string(BRELLIN_SAMPLES_DIR) + "/outlook-empty-unicode.pst";
+  if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no sample at " << sample;
+  const Written w = writeStore(Variant::Unicode, CryptMethod::Permute);
+  test::PstReader outlook(sample), ours(w.path);
+  ours.checkAllocationAndRefs();
+  for (const auto& p : ours.problems()) ADD_FAILURE() << p;
+  std::vector<std::string> problems;
+  // Template tables and the root folder's hierarchy and contents tables
+  // (Outlook's root associated-contents table has grown three columns from
+  // use, so it is left out).
+  for (Nid nid : {0x60Du, 0x60Eu, 0x60Fu, 0x610u, 0x671u, 0x692u, 0x12Du, 0x12Eu}) {
+    const auto expected = test::readTc(outlook, outlook.nodes().at(nid), problems).columns;
+    const auto actual = test::readTc(ours, ours.nodes().at(nid), problems).columns;
+    EXPECT_EQ(actual, expected) << "columns of " << std::hex << nid;
+  }
+  // The standard folders sit where Outlook puts them.
+  for (Nid nid : {0x21u, 0x61u, 0x122u, 0x8022u, 0x8042u, 0x8062u, 0x8082u}) {
+    ASSERT_TRUE(ours.nodes().count(nid)) << std::hex << nid;
+    EXPECT_EQ(ours.nodes().at(nid).parent, outlook.nodes().at(nid).parent) << std::hex << nid;
+  }
+  const auto store = test::readPc(ours, ours.nodes().at(0x21), problems);
+  for (PropTag tag : {0x0FF90102u, 0x3001001Fu, 0x35DF0003u, 0x35E00102u, 0x35E30102u, 0x35E60102u, 0x35E70102u})
+    EXPECT_TRUE(store.count(tag)) << std::hex << tag;
+  EXPECT_EQ(store.at(0x35DF0003u), test::readPc(outlook, outlook.nodes().at(0x21), problems).at(0x35DF0003u));
+  for (const auto& p : problems) ADD_FAILURE() << p;
+  std::filesystem::remove_all(w.dir);
+}
+
+TEST(StrictReader, AcceptsFilesOutlookWrote) {
+  // The checks the writer's output must pass hold for Outlook's own files
+  // too (cRef convention, AMap totals, signatures), so they are the format's
+  // rules and not the writer's habits.
+  for (const char* name : {"outlook-empty-unicode.pst", "unicode-mailing-list.pst", "unicode-contacts-distlist.pst"}) {
+    const std::string path = std::string(BRELLIN_SAMPLES_DIR) + "/" + name;
+    if (!std::filesystem::exists(path)) continue;
+    test::PstReader r(path);
+    r.checkAllocationAndRefs();
+    for (const auto& p : r.problems()) ADD_FAILURE() << name << ": " << p;
+    EXPECT_FALSE(r.nodes().empty()) << name;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, StoreValidators,
