@@ -80,6 +80,16 @@ TEST_F(ExportTest, UnreadableStructureEndsAfterTheAnalysisWithNothingRecovered) 
   EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
+TEST_F(ExportTest, StopAnsweredAtTheFirstQueryEndsTheRunBeforeAnyTarget) {
+  options_.SrcFormat = 0;
+  log_.abortAnswer = [](int) { return 1; };  // the window keeps answering stop
+  std::string source = std::string(BRELLIN_SAMPLES_DIR) + "/unicode-18-items.ost";
+  EXPECT_EQ(call(source), 0);
+  EXPECT_THAT(log_.events, ElementsAre("Progress 0", "SourceFile " + source, "LogLine Analyzing the source file ...",
+                                       "QueryAbort -> 1", "QueryAbort -> 1", "RecoveredCount 0", "Progress 100"));
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
 TEST_F(ExportTest, NullCallbackIsAllowed) {
   EXPECT_EQ(call((dir_ / "missing.ost").string(), nullptr), 0);
   EXPECT_TRUE(log_.events.empty());

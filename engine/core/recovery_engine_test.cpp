@@ -26,7 +26,7 @@ class FakeNdb final : public NdbFormat {
  public:
   FakeNdb(EngineContext& engine, CFile64Ex& source, std::uint8_t variant, std::uint32_t found,
           std::vector<std::string>& calls)
-      : NdbFormat(engine, source), variant_(variant), found_(found), calls_(calls) {}
+      : NdbFormat(engine, source, variant == 32 ? kAnsiLayout : kUnicodeLayout), variant_(variant), found_(found), calls_(calls) {}
   std::uint32_t scanFile(std::uint8_t start, std::uint32_t divisor) override {
     calls_.push_back("scan " + std::to_string(variant_) + " " + std::to_string(start) + "/" +
                      std::to_string(divisor));
