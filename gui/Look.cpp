@@ -1,5 +1,7 @@
 #include "gui/Look.h"
 
+#include <QApplication>
+#include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -19,7 +21,7 @@ QPushButton[tab="true"] {
 }
 QPushButton[tab="true"]:hover { background: rgba(255, 255, 255, 40); }
 QPushButton[tab="true"]:checked { color: #1d3a5e; background: #ffffff; }
-QPushButton[tab="true"]:focus { text-decoration: underline; }
+QPushButton[tab="true"]:focus:!checked { background: rgba(255, 255, 255, 28); }
 QWidget[card="true"] { background: #ffffff; border: 1px solid #c3cdd9; border-radius: 4px; }
 QWidget[strip="true"] { background: transparent; border: none; }
 QWidget[subpage="true"] { background: #ffffff; border: none; }
@@ -46,27 +48,32 @@ QPushButton[skin="stopbutton"] {
   color: #ffffff; font-weight: bold; border: 1px solid #9b2b20;
   background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e0604f, stop:1 #b8392b);
 }
-QLineEdit, QSpinBox, QComboBox, QPlainTextEdit, QTreeWidget {
+QLineEdit, QPlainTextEdit, QTreeWidget {
   background: #ffffff; border: 1px solid #a9b6c4; border-radius: 2px; selection-background-color: #3f72af;
 }
-QLineEdit, QSpinBox, QComboBox { padding: 1px 4px; min-height: 20px; }
-QLineEdit:focus, QSpinBox:focus, QComboBox:focus, QPlainTextEdit:focus, QTreeWidget:focus { border-color: #3f72af; }
-QLineEdit:disabled, QSpinBox:disabled { color: #9aa5b1; background: #f1f3f6; }
+QLineEdit { padding: 1px 4px; }
+QLineEdit:focus, QPlainTextEdit:focus, QTreeWidget:focus { border-color: #3f72af; }
+QLineEdit:disabled { color: #9aa5b1; background: #f1f3f6; }
 QPushButton[small="true"] { padding: 0px; }
-QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 18px; border-left: 1px solid #d3dbe4; }
-QComboBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent; border-right: 4px solid transparent; border-top: 5px solid #3b4b5c; }
-QComboBox QAbstractItemView { border: 1px solid #a9b6c4; selection-background-color: #3f72af; selection-color: #ffffff; }
 QPlainTextEdit#txtRepairLog { font-family: "DejaVu Sans Mono", monospace; font-size: 8pt; }
 QProgressBar { border: 1px solid #a9b6c4; border-radius: 3px; background: #f3f5f8; }
 QProgressBar::chunk { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5d93d1, stop:1 #3a6ea8); }
 QLabel[heading="true"] { font-weight: bold; color: #1d3a5e; }
 QLabel#labTitle { font-size: 22pt; font-weight: bold; color: #1d3a5e; }
+QLabel#labAbout { color: #4a5a6b; }
 QGroupBox { border: 1px solid #c3cdd9; border-radius: 4px; margin-top: 10px; padding-top: 6px; font-weight: bold; color: #1d3a5e; }
 QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }
 QGroupBox QCheckBox { font-weight: normal; color: #1b2a3a; }
 QHeaderView::section { background: #eef2f6; border: none; border-right: 1px solid #c3cdd9; border-bottom: 1px solid #c3cdd9; padding: 3px 6px; }
+QMessageBox, QDialog#ZELMMsgForm { background: #f7f9fb; }
 QToolTip { background: #fffbe6; color: #1b2a3a; border: 1px solid #b8a96a; }
 )");
+}
+
+void ApplyApplicationFont() {
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPointSizeF(9);
+  QApplication::setFont(font);
 }
 
 QPixmap ProgramPixmap(int size) {

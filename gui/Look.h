@@ -14,6 +14,8 @@ inline constexpr const char* kStartButtonSkin = "startbutton";
 inline constexpr const char* kStopButtonSkin = "stopbutton";
 
 QString StyleSheet();
+// The program's font; the window's geometry is laid out for it.
+void ApplyApplicationFont();
 QPixmap ProgramPixmap(int size);
 QIcon ProgramIcon();
 QIcon SearchGlyph();

@@ -59,7 +59,7 @@ constexpr int kStripWidthRepair = 733;
 constexpr int kStripWidthBatch = 597;
 constexpr int kStripBelowTarget = 40;  // strip bottom: gauge height + this below the target edit
 constexpr int kStripBelowBatchTop = 87;  // strip bottom: gauge height + this below the batch body's top
-constexpr int kSubTabWidth = 128;
+constexpr int kSubTabWidth = 150;
 
 QString tr8(const char* text) { return res::str(text); }
 
@@ -266,11 +266,12 @@ void TZELMMainForm::buildBatchPage() {
   x = placeLabel(labDstFormatBatch, x + kFormatListWidth + 24, 12) + 6;
   cmbBatchDstFormat->setGeometry(x, 12, kFormatListWidth, kRowHeight);
 
-  const int columnLeft = kStripWidthBatch + 16;
+  // The list is as wide as its three columns; the buttons take the rest.
+  const int columnLeft = kContentRight - 104;
   const int columnWidth = kContentRight - columnLeft;
   btnRepairFiles = makeButton(page, "btnRepairFiles", tr8(res::kStartRecovery));
   SetButtonSkin(btnRepairFiles, kStartButtonSkin);
-  btnRepairFiles->setGeometry(columnLeft, 62, columnWidth, 34);
+  btnRepairFiles->setGeometry(kContentRight - 140, 9, 140, kButtonHeight);
 
   Label9 = makeLabel(page, "Label9", tr8(res::kFileListLabel));
   Label9->setProperty("heading", true);
@@ -286,7 +287,7 @@ void TZELMMainForm::buildBatchPage() {
   FileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FileList->setSelectionBehavior(QAbstractItemView::SelectRows);
   FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  FileList->setGeometry(kPad, 130, columnLeft - 8 - kPad, 242);
+  FileList->setGeometry(kPad, 130, 262 + 262 + 89 + 2, 242);
   Label9->setBuddy(FileList);
 
   struct Side {
@@ -426,6 +427,9 @@ void TZELMMainForm::buildAboutPage() {
   const int versionLeft = placeLabel(labVersionPrompt, 192, 116) + 6;
   labVersion = makeLabel(page, "labVersion", QString());
   labVersion->setGeometry(versionLeft, 116, 200, kRowHeight);
+  labAbout = makeLabel(page, "labAbout", tr8(res::kAboutText));
+  labAbout->setWordWrap(true);
+  labAbout->setGeometry(192, 156, 500, 60);
 }
 
 void TZELMMainForm::buildProgressStrip() {
@@ -661,6 +665,7 @@ void TZELMMainForm::updateRepairEnabled() {
 void TZELMMainForm::txtSrcFileChange() {
   if (!txtSrcFile->text().isEmpty() && txtDstFile->text().isEmpty()) {
     txtDstFile->setText(MakeTargetName(txtSrcFile->text()));
+    txtDstFile->setCursorPosition(0);
   }
   updateRepairEnabled();
 }

@@ -162,6 +162,7 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   QLabel* labTitle;
   QLabel* labVersionPrompt;
   QLabel* labVersion;
+  QLabel* labAbout;
 
   // The recovery log, one entry per line as written.
   const QStringList& LogLines() const { return logLines_; }

@@ -97,6 +97,9 @@ inline constexpr const char* kSelectTempDir = "Select directory for temporary fi
 
 // About page
 inline constexpr const char* kVersionPrompt = "Version:";
+inline constexpr const char* kAboutText =
+    "Recovers the folders, messages and attachments of a damaged or orphaned offline storage file (OST) into a "
+    "new personal folders file (PST).";
 
 // Run log
 inline constexpr const char* kLogStart = "Start recovery process ...";

@@ -1,15 +1,13 @@
 // The window program: creates the main window, runs a recovery at once when
 // the command line names a source, and then runs the event loop.
 #include <QApplication>
-#include <QFont>
 
+#include "gui/Look.h"
 #include "gui/MainFrm.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setPointSizeF(9);
-  QApplication::setFont(font);
+  zelm::ApplyApplicationFont();
 
   int result = 0;
   {

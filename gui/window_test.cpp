@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include "gui/DragEdit.h"
+#include "gui/Look.h"
 #include "gui/MsgFrm.h"
 #include "gui/Shell.h"
 #include "gui/ZELMPanel.h"
@@ -493,6 +494,7 @@ class WindowTest : public QObject {
   void screenshots() {
     const QString dir = qEnvironmentVariable("ZELM_SCREENSHOT_DIR");
     if (dir.isEmpty()) QSKIP("ZELM_SCREENSHOT_DIR not set");
+    ApplyApplicationFont();
     UserStandIn user;
     auto form = MakeWindow(user);
     form->show();
@@ -529,6 +531,15 @@ class WindowTest : public QObject {
     TMsgForm result(form.get(), QStringLiteral("18 item(s) of the file '/home/user/mail/outlook.ost' have been recovered."), form->styleSheet());
     result.show();
     save(result, "6-result");
+    result.hide();
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      QVERIFY(box != nullptr);
+      save(*box, "7-question");
+      box->close();
+    });
+    TSkinMessage(form.get()).MessageDlg(QStringLiteral("A file named '/home/user/mail/outlook_recovered.pst' already exists. Overwrite it?"),
+                                        MsgKind::Confirmation, MsgButtons::YesNo);
   }
 
  private:
