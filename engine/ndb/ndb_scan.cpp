@@ -355,9 +355,14 @@ void concatInto(std::vector<T>& first, const std::vector<T>& second) {
   first.insert(first.end(), second.begin(), second.end());
 }
 
+// Capacities are whole multiples of the source's 64 KiB cache windows, so
+// that a chunk is read straight into the buffer.
+constexpr std::uint32_t kReadGranule = 65536;
+
 class ChunkBuffer {
  public:
-  explicit ChunkBuffer(std::uint32_t capacity) : bytes_(static_cast<std::size_t>(capacity) + kSlack), capacity_(capacity) {}
+  explicit ChunkBuffer(std::uint32_t atLeast)
+      : bytes_(static_cast<std::size_t>(roundUp(atLeast)) + kSlack), capacity_(roundUp(atLeast)) {}
   // Reads up to the capacity at `offset`; the view ends where the data does.
   ChunkView read(ScanSource& source, std::uint64_t offset, std::uint32_t& got) {
     got = source.readAt(offset, bytes_.data(), capacity_);
@@ -368,6 +373,7 @@ class ChunkBuffer {
   std::uint32_t capacity() const { return capacity_; }
 
  private:
+  static std::uint32_t roundUp(std::uint32_t n) { return (n + kReadGranule - 1) / kReadGranule * kReadGranule; }
   std::vector<unsigned char> bytes_;
   std::uint32_t capacity_;
 };
@@ -395,14 +401,16 @@ void scanNdbFile(const NdbLayout& layout, ScanSource& source, const ScanOptions&
   // the bytes from its base for kChunkPositions positions, plus what a
   // FastRecovery step past the previous chunk's end and the last position's
   // read need.
-  const ScanTuning tuning = scanTuning();
-  const std::uint32_t chunkPositions = tuning.chunkPositions;
+  ScanTuning tuning = scanTuning();
+  tuning.piecePositions = std::max<std::uint32_t>(tuning.piecePositions, 1024);
+  // A chunk holds at least a FastRecovery step's worth of positions.
+  const std::uint32_t chunkPositions = std::max(tuning.chunkPositions, 2 * kScanReadSize);
   ChunkBuffer buffers[2] = {ChunkBuffer(chunkPositions + 2 * kScanReadSize),
                             ChunkBuffer(chunkPositions + 2 * kScanReadSize)};
   BlockFinder finders[2];
   // A chunk's positions: at most the buffer's capacity (the last chunk may
   // run up to the end of its data).
-  std::vector<Piece> pieces((chunkPositions + 2 * kScanReadSize) / tuning.piecePositions + 1);
+  std::vector<Piece> pieces(buffers[0].capacity() / tuning.piecePositions + 1);
   std::vector<BlockHit> blocks;
   std::vector<PageHit> pages;
   std::vector<HeaderHit> headers;
