@@ -179,9 +179,9 @@ void TMainForm::DoneProduct() {
 
 void TMainForm::AddSettingInfo(QStringList& list) {
   const auto yesNo = [](const QCheckBox* box) {
-    return box->text() + QStringLiteral(": ") + (box->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No"));
+    return box->text() + QStringLiteral(": ") + res::str(box->isChecked() ? res::kYes : res::kNo);
   };
-  list << QStringLiteral("Setting Information:");
+  list << res::str(res::kSettingInfo);
   for (const QCheckBox* box : {chkFastRecovery, chkHeuristicRecoverRoot, chkRecoverUnattchedAttach, chkSplitOversizePST}) {
     list << yesNo(box);
   }
@@ -194,7 +194,7 @@ void TMainForm::AddSettingInfo(QStringList& list) {
   list << labTempDir->text() + u' ' + txtTempDir->text();
   list << labBufSize->text() + u' ' + QString::number(txtBufSize->value());
   const QString separator = QString::fromLatin1(vexl::kSeparatorLine);
-  list << separator << QStringLiteral("End of Setting Information") << separator;
+  list << separator << res::str(res::kSettingInfoEnd) << separator;
 }
 
 }  // namespace zelm

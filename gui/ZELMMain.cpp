@@ -805,7 +805,7 @@ void TZELMMainForm::btnRepairClick() {
       failure = QString::fromLocal8Bit(error.what());
       outcome = false;
     } catch (...) {
-      failure = QStringLiteral("Unexpected error");
+      failure = tr8(res::kUnexpectedError);
       outcome = false;
     }
   }

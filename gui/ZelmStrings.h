@@ -122,6 +122,13 @@ inline constexpr const char* kSuccessReport =
     "original folders; items whose folders were lost are put in folders named Recovered_Group followed by a "
     "number.";
 
+// Setting information of a saved log
+inline constexpr const char* kSettingInfo = "Setting Information:";
+inline constexpr const char* kSettingInfoEnd = "End of Setting Information";
+inline constexpr const char* kYes = "Yes";
+inline constexpr const char* kNo = "No";
+inline constexpr const char* kUnexpectedError = "Unexpected error during the recovery.";
+
 // Message box captions
 inline constexpr const char* kCaptionWarning = "Warning";
 inline constexpr const char* kCaptionError = "Error";

@@ -188,6 +188,21 @@ class RunTest : public QObject {
     QVERIFY(!form->Running);
   }
 
+  void closingTheWindowDuringARunStopsItFirst() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    form->show();
+    form->txtSrcFile->setText(samplePath("exchange-2010.ost"));
+    form->txtDstFile->setText(work_->path() + QStringLiteral("/closed.pst"));
+    bool closedAtOnce = true;
+    QTimer::singleShot(0, form.get(), [&] { closedAtOnce = form->close(); });
+    form->btnRepair->click();
+    QVERIFY(!closedAtOnce);  // the engine call was still on the stack
+    QCOMPARE(form->LogLines().last(), QStringLiteral("User aborts the recovery process"));
+    QVERIFY(!form->isVisible());  // closed once the run had wound down
+    QVERIFY(form->Terminated());
+  }
+
   void successShowsTheResultDialog() {
     UserStandIn user;
     ScriptedEngineForm form;

@@ -195,6 +195,39 @@ class SettingsTest : public QObject {
     QVERIFY(form->chkHeuristicRecoverRoot->isChecked());
   }
 
+  void settingInformationOfASavedLog() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    form->chkSplitOversizePST->setChecked(true);
+    form->txtPSTFileSizeLimit->setValue(300);
+    form->chkLevel2Recovery->setChecked(false);
+    form->txtTempDir->setText(QStringLiteral("/scratch/"));
+    QStringList info;
+    form->AddSettingInfo(info);
+    QCOMPARE(info, QStringList({
+                       QStringLiteral("Setting Information:"),
+                       QStringLiteral("&Fast scan and recovery: Yes"),
+                       QStringLiteral("Re&cover root folder heuristically: No"),
+                       QStringLiteral("R&ecover unattached attachments: Yes"),
+                       QStringLiteral("&Split output PST file when it is larger than: Yes"),
+                       QStringLiteral("&Split output PST file when it is larger than 300"),
+                       QStringLiteral("&Ignore zero data chunks: Yes"),
+                       QStringLiteral("Al&ways put recovered items under interpersonal message root folder: Yes"),
+                       QStringLiteral("Re&move empty folders(folders that don't contain any messages, objects and subfolders): No"),
+                       QStringLiteral("Reco&ver multiple properties of an object in batch: No"),
+                       QStringLiteral("&Use first advanced recovery method: Yes"),
+                       QStringLiteral("U&se second advanced recovery method: No"),
+                       QStringLiteral("Us&e third advanced recovery method: Yes"),
+                       QStringLiteral("Use &forth advanced recovery method: Yes"),
+                       QStringLiteral("Use f&ifth advanced recovery method: Yes"),
+                       QStringLiteral("Dire&ctory for temporary files: /scratch/"),
+                       QStringLiteral("I&nternal Processing Buffer Size: 512"),
+                       Separator(),
+                       QStringLiteral("End of Setting Information"),
+                       Separator(),
+                   }));
+  }
+
   void sourceBrowseRemembersFolderAndFilter() {
     QString startedIn;
     int startedWith = 0;

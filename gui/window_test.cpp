@@ -478,18 +478,6 @@ class WindowTest : public QObject {
     QVERIFY(closed);
   }
 
-  void panelTransparency() {
-    TZELMPanel panel;
-    auto* inner = new QLabel(QStringLiteral("x"), &panel);
-    QVERIFY(!panel.Transparent());
-    panel.SetTransparent(true);
-    QVERIFY(panel.Transparent());
-    QVERIFY(!panel.testAttribute(Qt::WA_StyledBackground));
-    QVERIFY(inner->parentWidget() == &panel);
-    panel.SetCaption(QStringLiteral("caption"));
-    QCOMPARE(panel.Caption(), QStringLiteral("caption"));
-  }
-
   // With ZELM_SCREENSHOT_DIR set, writes one picture per page there.
   void screenshots() {
     const QString dir = qEnvironmentVariable("ZELM_SCREENSHOT_DIR");
