@@ -12,12 +12,10 @@ std::vector<MapPage> AllocationMap::mapPagesOf(std::size_t interval) {
   std::vector<MapPage> pages{{base, PageType::AMap}};
   if (interval % kPMapEvery == 0) pages.push_back({base + 512, PageType::PMap});
   if (fmapFirstCovered(interval)) pages.push_back({base + 1024, PageType::FMap});
-  if (interval >= kHeaderFPMapCount && (interval - kHeaderFPMapCount) % kFPMapEvery == 0) {
-    // The FPMap sits three pages in; the page before it is reserved even
-    // where no FMap occupies it.
-    if (pages.back().type != PageType::FMap) pages.push_back({base + 1024, PageType::FMap});
+  // The FPMap sits three pages in; grow() reserves everything up to the
+  // last map page, so the page before it is kept even where no FMap is.
+  if (interval >= kHeaderFPMapCount && (interval - kHeaderFPMapCount) % kFPMapEvery == 0)
     pages.push_back({base + 1536, PageType::FPMap});
-  }
   return pages;
 }
 

@@ -156,7 +156,7 @@ void MinimalStoreBuilder::createStore() {
   ndb_.createNode(kNidSearchManagementQueue, 0, 0, 0);
   ndb_.createNode(kNidSearchDomainObject, 0, 0, 0);
 
-  // Template tables ([MS-PST] 2.4.8).
+  // Template tables, among the mandatory nodes ([MS-PST] 2.7.1).
   put(kNidHierarchyTemplate, 0, TableContextBuilder(f, hierarchyColumns()).build());
   put(kNidContentsTemplate, 0, TableContextBuilder(f, contentsColumns()).build());
   put(kNidAssocContentsTemplate, 0, TableContextBuilder(f, assocColumns()).build());

@@ -24,7 +24,12 @@
 // free for reuse. Space allocated since the last commit is never referenced
 // by the committed HEADER, so it is reused at once when dropped. A stop at
 // any moment therefore leaves a file whose HEADER describes the last
-// completed commit, with every page and block it reaches intact.
+// completed commit, with every page and block it reaches intact and marked
+// allocated. (A stop inside step 2 leaves the previous HEADER's cbAMapFree
+// a little above what the AMaps now show free; it is a statistic.) The
+// HEADER write is one pwrite of 512 or 564 bytes at offset 0, which a killed
+// process cannot tear; a power loss that tears a sector is not covered, as
+// the format keeps no second HEADER.
 // The caller chooses when to commit (the messaging layer commits at folder
 // saves, every few MiB of messages and at close).
 #pragma once

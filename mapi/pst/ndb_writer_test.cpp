@@ -250,6 +250,7 @@ TEST(AllocationMapTest, MapPagesFollowTheirIntervals) {
   EXPECT_EQ(AllocationMap::mapPagesOf(128 + 496).back().ib, AllocationMap::intervalStart(624) + 1024);
   EXPECT_EQ(AllocationMap::mapPagesOf(129).size(), 1u);
   const auto fp = AllocationMap::mapPagesOf(8192);
+  ASSERT_EQ(fp.size(), 3u);  // AMap, PMap, FPMap; no FMap at 8192
   EXPECT_EQ(fp.back().type, PageType::FPMap);
   EXPECT_EQ(fp.back().ib, AllocationMap::intervalStart(8192) + 1536);
 
