@@ -12,5 +12,6 @@ inline constexpr int kExitNothingRecovered = 1;
 inline constexpr int kExitUsage = 2;
 
 int recoverCommand(std::span<const std::string_view> args);
+int scanCommand(std::span<const std::string_view> args);
 
 }  // namespace vexl::cli

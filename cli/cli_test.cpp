@@ -1,0 +1,81 @@
+// The command line as users run it: exit statuses, what it prints.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+struct Result {
+  int status;
+  std::string output;  // stdout and stderr together
+};
+
+Result vexl(const std::string& args) {
+  std::string command = std::string(BRELLIN_BIN_DIR) + "/vexl " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  Result result{-1, ""};
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  std::size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  int raw = ::pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
+}
+
+TEST(Cli, RecoverOfAMissingFileSaysWhyAndExitsOne) {
+  Result r = vexl("recover /nonexistent/mail.ost -o /tmp/vexl-cli-never.pst");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("Error 1: Cannot open the file to be repaired. /nonexistent/mail.ost was not found."),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(std::filesystem::exists("/tmp/vexl-cli-never.pst"));
+}
+
+TEST(Cli, UsageErrorsExitTwo) {
+  EXPECT_EQ(vexl("").status, 2);
+  EXPECT_EQ(vexl("frobnicate").status, 2);
+  EXPECT_EQ(vexl("recover").status, 2);
+  EXPECT_EQ(vexl("recover a.ost").status, 2);
+  EXPECT_EQ(vexl("recover a.ost -o").status, 2);
+  EXPECT_EQ(vexl("recover a.ost -o b.pst --bogus").status, 2);
+  EXPECT_EQ(vexl("scan").status, 2);
+  EXPECT_EQ(vexl("scan x --variant sideways").status, 2);
+}
+
+TEST(Cli, HelpAndVersionExitZero) {
+  Result help = vexl("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("recover SOURCE -o TARGET"), std::string::npos);
+  Result version = vexl("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output.rfind("vexl ", 0), 0u);
+}
+
+TEST(Cli, ScanJsonHasEveryKeyForEverySample) {
+  const char* keys[] = {"ansi_pages", "unicode_pages", "unicode_header", "decision",    "variant",
+                        "blocks",     "zero_blocks",   "distinct_bids",  "bbt_pages",   "nbt_pages",
+                        "nbt_leaf_pages", "header_offset", "seconds"};
+  int samples = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(BRELLIN_SAMPLES_DIR)) {
+    std::string ext = entry.path().extension().string();
+    if (ext != ".pst" && ext != ".ost") continue;
+    ++samples;
+    Result r = vexl("scan '" + entry.path().string() + "' --json");
+    ASSERT_EQ(r.status, 0) << entry.path() << r.output;
+    EXPECT_EQ(r.output.front(), '{');
+    for (const char* key : keys) {
+      EXPECT_NE(r.output.find(std::string("\"") + key + "\": "), std::string::npos) << key << " in " << r.output;
+    }
+    EXPECT_NE(r.output.find("\"header_offset\": 0"), std::string::npos) << r.output;
+  }
+  EXPECT_GT(samples, 0);
+  Result missing = vexl("scan /nonexistent.ost --json");
+  EXPECT_EQ(missing.status, 1);
+}
+
+}  // namespace
