@@ -44,7 +44,6 @@ constexpr PropTag L(std::uint16_t id) { return makeTag(id, pt::Long); }
 constexpr PropTag B(std::uint16_t id) { return makeTag(id, pt::Boolean); }
 constexpr PropTag T(std::uint16_t id) { return makeTag(id, pt::SysTime); }
 constexpr PropTag Bin(std::uint16_t id) { return makeTag(id, pt::Binary); }
-constexpr PropTag I8(std::uint16_t id) { return makeTag(id, pt::LongLong); }
 
 // FOLDER_IPM_SUBTREE_VALID | FOLDER_IPM_WASTEBASKET_VALID |
 // FOLDER_COMMON_VIEWS_VALID | FOLDER_FINDER_VALID.
@@ -340,7 +339,6 @@ Nid MinimalStoreBuilder::addMessage(Nid folderNid, const MessageSpec& m) {
   row[T(idLastModificationTime)] = value::fileTime(m.time);
   folders_.at(folderNid).contentRows.emplace_back(nid, row);
   dirty_.insert(folderNid);
-  (void)I8;
   return nid;
 }
 

@@ -116,11 +116,73 @@ Bid NdbWriter::storeBlock(std::span<const std::uint8_t> payload, bool internal, 
   unreferenced_.insert(bid);
   uncommitted_.insert(bid);
   uncommittedBytes_ += allocation;
-  if (internal) {
+  if (internal)
     for (Bid child : children) addRef(child);
-    internalChildren_[bid] = children;
-  }
   return bid;
+}
+
+std::vector<std::uint8_t> NdbWriter::readBlock(Bid bid) const {
+  const BbtEntry* e = bbt_.find(bid);
+  if (!e) throw PstError(PstErrorCode::NotFound, "block " + std::to_string(bid) + " not in the BBT");
+  std::vector<std::uint8_t> bytes(e->cb);
+  file_.read(e->ib, bytes);
+  if (!isInternalBid(bid)) decodeBlock(crypt_, bid, bytes);
+  return bytes;
+}
+
+std::vector<std::vector<std::uint8_t>> NdbWriter::readDataBlocks(Bid bid) const {
+  std::vector<std::vector<std::uint8_t>> out;
+  if (bid == 0) return out;
+  if (!isInternalBid(bid)) {
+    out.push_back(readBlock(bid));
+    return out;
+  }
+  for (Bid child : childrenOf(bid))
+    for (auto& b : readDataBlocks(child)) out.push_back(std::move(b));
+  return out;
+}
+
+std::vector<SubnodeRef> NdbWriter::readSubnodes(Bid bid) const {
+  std::vector<SubnodeRef> out;
+  if (bid == 0) return out;
+  const auto b = readBlock(bid);
+  const std::uint32_t r = format_.refSize;
+  if (b.size() < format_.subnodeHeaderSize || b[0] != kBlockTypeSubnode)
+    throw PstError(PstErrorCode::InvalidArgument, "not a subnode block");
+  const std::uint16_t count = loadLe16(b.data() + 2);
+  const std::uint8_t* e = b.data() + format_.subnodeHeaderSize;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    if (b[1] == 0) {
+      const std::uint8_t* p = e + i * format_.slEntrySize();
+      out.push_back({static_cast<Nid>(loadRef(p, r)), loadRef(p + r, r), loadRef(p + 2 * r, r)});
+    } else {
+      for (const SubnodeRef& s : readSubnodes(loadRef(e + i * format_.siEntrySize() + r, r))) out.push_back(s);
+    }
+  }
+  return out;
+}
+
+std::vector<Bid> NdbWriter::childrenOf(Bid bid) const {
+  const auto b = readBlock(bid);
+  const std::uint32_t r = format_.refSize;
+  std::vector<Bid> out;
+  if (b.size() < 4) return out;
+  const std::uint16_t count = loadLe16(b.data() + 2);
+  if (b[0] == kBlockTypeData) {
+    for (std::uint16_t i = 0; i < count; ++i) out.push_back(loadRef(b.data() + 8 + i * r, r));
+  } else if (b[0] == kBlockTypeSubnode) {
+    const std::uint8_t* e = b.data() + format_.subnodeHeaderSize;
+    for (std::uint16_t i = 0; i < count; ++i) {
+      if (b[1] == 0) {
+        const std::uint8_t* p = e + i * format_.slEntrySize();
+        if (Bid d = loadRef(p + r, r)) out.push_back(d);
+        if (Bid s = loadRef(p + 2 * r, r)) out.push_back(s);
+      } else {
+        out.push_back(loadRef(e + i * format_.siEntrySize() + r, r));
+      }
+    }
+  }
+  return out;
 }
 
 Bid NdbWriter::writeBlock(std::span<const std::uint8_t> payload) { return storeBlock(payload, false, {}); }
@@ -271,14 +333,12 @@ void NdbWriter::dropUnreferencedBlocks() {
     unreferenced_.erase(unreferenced_.begin());
     const BbtEntry* e = bbt_.find(bid);
     if (!e || e->refs != 0) continue;
+    // An internal block's references are read back before its space goes.
+    const std::vector<Bid> children = isInternalBid(bid) ? childrenOf(bid) : std::vector<Bid>{};
     const bool committed = uncommitted_.erase(bid) == 0;
     releaseSpace(e->ib, format_.blockAllocation(e->cb), committed);
     bbt_.erase(bid);
-    if (auto it = internalChildren_.find(bid); it != internalChildren_.end()) {
-      const auto children = std::move(it->second);
-      internalChildren_.erase(it);
-      for (Bid c : children) dropRef(c);
-    }
+    for (Bid c : children) dropRef(c);
   }
 }
 

@@ -39,7 +39,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -121,6 +120,14 @@ class NdbWriter {
   // Data and subnode trees of `content`, subnodes recursively.
   SubnodeRef writeContent(Nid nid, const NodeContent& content);
 
+  // --- Reading back what was written (committed or not) --------------------
+  // The decoded payload of one block.
+  std::vector<std::uint8_t> readBlock(Bid bid) const;
+  // The data blocks of a data tree, XBLOCK / XXBLOCK resolved; none for 0.
+  std::vector<std::vector<std::uint8_t>> readDataBlocks(Bid bid) const;
+  // The entries of a subnode tree, SIBLOCK resolved, in NID order.
+  std::vector<SubnodeRef> readSubnodes(Bid bid) const;
+
   // --- Nodes ---------------------------------------------------------------
   void createNode(Nid nid, Nid parent, Bid data, Bid sub);
   void createNode(Nid nid, Nid parent, const NodeContent& content);
@@ -165,6 +172,8 @@ class NdbWriter {
   void writeDList();
   void writePageTrailer(std::uint8_t* page, PageType type, std::uint16_t sig, Bid bid) const;
   void checkUsable() const;
+  // The BIDs an internal block references, read from the file.
+  std::vector<Bid> childrenOf(Bid bid) const;
 
   const NdbFormat& format_;
   CryptMethod crypt_;
@@ -180,7 +189,6 @@ class NdbWriter {
   std::uint32_t dwUnique_ = 0;
   std::array<std::uint32_t, 32> rgnid_{};
 
-  std::unordered_map<Bid, std::vector<Bid>> internalChildren_;
   std::unordered_set<Bid> unreferenced_;
   std::unordered_set<Bid> uncommitted_;
   struct Extent {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 
 #include "mapi/pst/pst_error.h"
@@ -108,6 +109,12 @@ TEST_P(NdbWriterTest, DataTreesRoundTripAtEveryBoundary) {
       EXPECT_EQ(isInternalBid(bid), bytes.size() > max) << bytes.size();
       EXPECT_EQ(r.data(bid), bytes) << "size " << bytes.size();
     }
+    // The writer reads its own trees back, before and after the commit.
+    for (const auto& [nid, bytes] : written) {
+      std::vector<std::uint8_t> joined;
+      for (const auto& b : w->readDataBlocks(w->findNode(nid)->data)) joined.insert(joined.end(), b.begin(), b.end());
+      EXPECT_EQ(joined, bytes);
+    }
     // The largest needs an XXBLOCK: a data tree of two levels.
     const Bid top = r.nodes().at(written.back().first).data;
     EXPECT_EQ(r.block(top)[1], 2) << "cLevel of the root";
@@ -135,6 +142,10 @@ TEST_P(NdbWriterTest, SubnodeTreesUseAnSiblockWhenOneSlblockIsFull) {
   EXPECT_EQ(r.block(sub)[1], 1) << "SIBLOCK";
   const auto read = r.subnodes(sub);
   ASSERT_EQ(read.size(), count);
+  const auto own = w->readSubnodes(sub);
+  ASSERT_EQ(own.size(), count);
+  EXPECT_TRUE(std::is_sorted(own.begin(), own.end(), [](const auto& a, const auto& b) { return a.nid < b.nid; }));
+  EXPECT_EQ(own.front().data, read.begin()->second.data);
   for (std::size_t i = 0; i < count; ++i)
     EXPECT_EQ(r.data(read.at(subs[i].nid).data), pattern(10 + i % 50, static_cast<std::uint32_t>(i)));
 }
