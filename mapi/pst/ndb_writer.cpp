@@ -53,6 +53,26 @@ NdbWriter::NdbWriter(PstFile file, const NdbWriterOptions& options)
       nbt_(format_.nbtLeafCapacity(), format_.btIntermediateCapacity()),
       rgnid_(initialRgnid()) {
   if (options.variant == Variant::Ansi && maxFileSize_ > kAnsiMaxFileSize) maxFileSize_ = kAnsiMaxFileSize;
+  // Evicted leaves come back from their pages ([MS-PST] 2.2.2.7.7.3, 2.2.2.7.7.4).
+  const std::uint32_t r = format_.refSize;
+  bbt_.setLoader([this, r](const Bref& page, std::vector<BbtEntry>& entries) {
+    std::vector<std::uint8_t> p(format_.pageSize);
+    file_.read(page.ib, p);
+    for (std::uint8_t i = 0; i < p[format_.btEntryArea]; ++i) {
+      const std::uint8_t* e = p.data() + i * format_.bbtEntrySize;
+      entries.push_back(BbtEntry{loadRef(e, r), loadRef(e + r, r), loadLe16(e + 2 * r),
+                                 static_cast<std::uint32_t>(loadLe16(e + 2 * r + 2) - 1)});
+    }
+  });
+  nbt_.setLoader([this, r](const Bref& page, std::vector<NbtEntry>& entries) {
+    std::vector<std::uint8_t> p(format_.pageSize);
+    file_.read(page.ib, p);
+    for (std::uint8_t i = 0; i < p[format_.btEntryArea]; ++i) {
+      const std::uint8_t* e = p.data() + i * format_.nbtEntrySize;
+      entries.push_back(NbtEntry{static_cast<Nid>(loadRef(e, r)), loadRef(e + r, r), loadRef(e + 2 * r, r),
+                                 loadLe32(e + 3 * r)});
+    }
+  });
 }
 
 NdbWriter::~NdbWriter() = default;
@@ -423,10 +443,10 @@ Bref NdbWriter::writeTreeNode(typename PageBTree<Entry>::Node& node, PageType ty
     // BTENTRY ([MS-PST] 2.2.2.7.7.2): btkey, then the child's BREF.
     entrySize = format_.btEntrySize;
     capacity = format_.btIntermediateCapacity();
-    for (auto& child : node.children) {
-      const Bref ref = writeTreeNode<Entry>(*child, type);
+    for (std::size_t i = 0; i < node.children.size(); ++i) {
+      const Bref ref = writeTreeNode<Entry>(*node.children[i], type);
       std::uint8_t* p = page.data() + count++ * entrySize;
-      storeRef(p, r, child->firstKey());
+      storeRef(p, r, node.keys[i]);
       storeRef(p + r, r, ref.bid);
       storeRef(p + 2 * r, r, ref.ib);
     }
@@ -604,6 +624,9 @@ void NdbWriter::commit() {
   pendingFree_.clear();
   uncommitted_.clear();
   uncommittedBytes_ = 0;
+  // Memory keeps the intermediate levels; unchanged leaves live on disk.
+  nbt_.evictCleanLeaves();
+  bbt_.evictCleanLeaves();
 }
 
 }  // namespace vexl::pst

@@ -4,9 +4,13 @@
 // with their BLOCKTRAILER (2.2.2.8), data trees (XBLOCK / XXBLOCK,
 // 2.2.2.8.3.2) and subnode trees (SLBLOCK / SIBLOCK, 2.2.2.8.3.3).
 //
-// Blocks go to disk as they are added; memory holds only the two B-trees'
-// entries and the allocation bits. Nothing written since the last commit is
-// reachable from the HEADER until the next commit.
+// Blocks go to disk as they are added. Memory holds the allocation bits
+// (496 bytes per 248 KiB of file), the B-trees' intermediate levels and the
+// leaves changed since the last commit; unchanged leaves are read back from
+// their pages when needed (about 15 bytes per node and block in all).
+// Nothing written since the last commit is reachable from the HEADER until
+// the next commit. create() is the first commit point: until it returns the
+// file is not yet a PST.
 //
 // Commit points and the integrity rule ([MS-PST] 2.6.1.3, "Maintaining data
 // integrity"): commit() writes, in this order,

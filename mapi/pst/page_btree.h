@@ -1,8 +1,14 @@
 // The in-memory image of one of the two NDB B-trees ([MS-PST] 2.2.2.7.7
 // BTPAGE): leaves hold the entries (BBTENTRY or NBTENTRY), intermediate
-// nodes hold children. Nodes remember the page their last written copy
-// lives in and whether they changed since; the writer rewrites only changed
-// nodes, each to a new page (copy on write), children before parents.
+// nodes hold their children and each child's first key (the btkey of its
+// BTENTRY). Nodes remember the page their last written copy lives in and
+// whether they changed since; the writer rewrites only changed nodes, each
+// to a new page (copy on write), children before parents.
+//
+// Leaves that have not changed since they were written can be evicted: their
+// entries are dropped and read back from their page when next needed, so
+// memory holds the intermediate levels and the changed leaves, not every
+// entry of the file.
 //
 // A full node splits in two; when the insertion is at the end of the
 // rightmost node (BIDs and most NIDs are allocated in increasing order) the
@@ -11,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -26,26 +33,26 @@ class PageBTree {
     std::uint8_t level = 0;
     std::vector<Entry> entries;                   // level 0
     std::vector<std::unique_ptr<Node>> children;  // level > 0
+    std::vector<std::uint64_t> keys;              // level > 0: first key of each child
     Bref page{};                                  // last written copy; bid 0: none
     bool dirty = true;
-
-    std::uint64_t firstKey() const {
-      const Node* n = this;
-      while (n->level > 0) n = n->children.front().get();
-      return n->entries.empty() ? 0 : n->entries.front().key();
-    }
+    bool loaded = true;  // level 0: entries present (else on `page`)
   };
+  // Fills an evicted leaf's entries from its page.
+  using Loader = std::function<void(const Bref& page, std::vector<Entry>& entries)>;
 
   PageBTree(std::uint32_t leafCapacity, std::uint32_t intermediateCapacity)
       : leafCapacity_(leafCapacity), intermediateCapacity_(intermediateCapacity), root_(std::make_unique<Node>()) {}
 
+  void setLoader(Loader loader) { loader_ = std::move(loader); }
   std::size_t size() const { return size_; }
   Node& root() { return *root_; }
-  const Node& root() const { return *root_; }
 
+  // Const in meaning: an evicted leaf on the way is read back.
   const Entry* find(std::uint64_t key) const {
-    const Node* n = root_.get();
+    Node* n = root_.get();
     while (n->level > 0) n = n->children[childFor(*n, key)].get();
+    load(*n);
     auto it = lowerBound(n->entries, key);
     return it != n->entries.end() && it->key() == key ? &*it : nullptr;
   }
@@ -68,6 +75,7 @@ class PageBTree {
     if (auto sibling = insertInto(*root_, entry)) {
       auto top = std::make_unique<Node>();
       top->level = static_cast<std::uint8_t>(root_->level + 1);
+      top->keys = {firstKey(*root_), firstKey(*sibling)};
       top->children.push_back(std::move(root_));
       top->children.push_back(std::move(sibling));
       root_ = std::move(top);
@@ -84,7 +92,6 @@ class PageBTree {
       auto child = std::move(root_->children.front());
       retired_.push_back(root_->page);
       root_ = std::move(child);
-      root_->dirty = true;
     }
     if (root_->level > 0 && root_->children.empty()) {
       retired_.push_back(root_->page);
@@ -93,6 +100,16 @@ class PageBTree {
     --size_;
     return true;
   }
+
+  // The first key under a node (an evicted leaf is read back).
+  std::uint64_t firstKey(Node& n) const {
+    if (n.level > 0) return n.keys.front();
+    load(n);
+    return n.entries.empty() ? 0 : n.entries.front().key();
+  }
+
+  // Drops the entries of every leaf that is unchanged since it was written.
+  void evictCleanLeaves() { evictIn(*root_); }
 
   template <typename F>
   void forEach(F&& f) const {
@@ -104,29 +121,25 @@ class PageBTree {
   std::vector<Bref> takeRetired() { return std::exchange(retired_, {}); }
 
  private:
-  static typename std::vector<Entry>::const_iterator lowerBound(const std::vector<Entry>& v, std::uint64_t key) {
-    return std::lower_bound(v.begin(), v.end(), key, [](const Entry& e, std::uint64_t k) { return e.key() < k; });
-  }
-  static typename std::vector<Entry>::iterator lowerBound(std::vector<Entry>& v, std::uint64_t key) {
+  template <typename V>
+  static auto lowerBound(V& v, std::uint64_t key) {
     return std::lower_bound(v.begin(), v.end(), key, [](const Entry& e, std::uint64_t k) { return e.key() < k; });
   }
   // The last child whose first key is not above `key` (the first child for
   // keys below everything).
   static std::size_t childFor(const Node& n, std::uint64_t key) {
-    std::size_t lo = 0, hi = n.children.size();
-    while (hi - lo > 1) {
-      const std::size_t mid = (lo + hi) / 2;
-      if (n.children[mid]->firstKey() <= key)
-        lo = mid;
-      else
-        hi = mid;
+    auto it = std::upper_bound(n.keys.begin() + 1, n.keys.end(), key);
+    return static_cast<std::size_t>(it - n.keys.begin()) - 1;
+  }
+  void load(Node& n) const {
+    if (n.level == 0 && !n.loaded) {
+      loader_(n.page, n.entries);
+      n.loaded = true;
     }
-    return lo;
   }
 
   template <typename T>
-  static std::vector<T> splitOff(std::vector<T>& items, bool appendedAtEnd) {
-    const std::size_t keep = appendedAtEnd ? items.size() - 1 : items.size() / 2;
+  static std::vector<T> splitOff(std::vector<T>& items, std::size_t keep) {
     std::vector<T> right;
     right.reserve(items.size() - keep);
     for (std::size_t i = keep; i < items.size(); ++i) right.push_back(std::move(items[i]));
@@ -142,18 +155,22 @@ class PageBTree {
       n.entries.insert(it, entry);
       if (n.entries.size() <= leafCapacity_) return nullptr;
       auto sibling = std::make_unique<Node>();
-      sibling->entries = splitOff(n.entries, atEnd);
+      sibling->entries = splitOff(n.entries, atEnd ? n.entries.size() - 1 : n.entries.size() / 2);
       return sibling;
     }
     const std::size_t at = childFor(n, entry.key());
+    if (entry.key() < n.keys[at]) n.keys[at] = entry.key();
     auto split = insertInto(*n.children[at], entry);
     if (!split) return nullptr;
     const bool atEnd = at + 1 == n.children.size();
+    n.keys.insert(n.keys.begin() + static_cast<std::ptrdiff_t>(at + 1), firstKey(*split));
     n.children.insert(n.children.begin() + static_cast<std::ptrdiff_t>(at + 1), std::move(split));
     if (n.children.size() <= intermediateCapacity_) return nullptr;
     auto sibling = std::make_unique<Node>();
     sibling->level = n.level;
-    sibling->children = splitOff(n.children, atEnd);
+    const std::size_t keep = atEnd ? n.children.size() - 1 : n.children.size() / 2;
+    sibling->children = splitOff(n.children, keep);
+    sibling->keys = splitOff(n.keys, keep);
     return sibling;
   }
 
@@ -170,12 +187,27 @@ class PageBTree {
     if (empty) {
       retired_.push_back(child.page);
       n.children.erase(n.children.begin() + static_cast<std::ptrdiff_t>(at));
+      n.keys.erase(n.keys.begin() + static_cast<std::ptrdiff_t>(at));
+    } else if (child.level == 0) {
+      n.keys[at] = child.entries.front().key();
+    } else {
+      n.keys[at] = child.keys.front();
+    }
+  }
+
+  void evictIn(Node& n) {
+    if (n.level > 0) {
+      for (auto& c : n.children) evictIn(*c);
+    } else if (!n.dirty && n.page.bid != 0 && n.loaded && &n != root_.get()) {
+      std::vector<Entry>().swap(n.entries);
+      n.loaded = false;
     }
   }
 
   template <typename F>
-  static void forEachIn(const Node& n, F& f) {
+  void forEachIn(Node& n, F& f) const {
     if (n.level == 0) {
+      load(n);
       for (const Entry& e : n.entries) f(e);
     } else {
       for (const auto& c : n.children) forEachIn(*c, f);
@@ -187,6 +219,7 @@ class PageBTree {
   std::unique_ptr<Node> root_;
   std::size_t size_ = 0;
   std::vector<Bref> retired_;
+  Loader loader_;
 };
 
 }  // namespace vexl::pst
