@@ -18,21 +18,28 @@ bool NdbFormat::isHeader(std::uint64_t, const unsigned char* bytes, std::uint32_
   return ndbcheck::isHeader(layout_, bytes, count);
 }
 
-std::uint32_t NdbFormat::scanFile(std::uint8_t startPercent, std::uint32_t divisor) {
+void NdbFormat::scanOnly(std::uint8_t startPercent, std::uint32_t divisor) {
   const EngineOptions& options = engine_.options();
   ScanOptions scanOptions;
   scanOptions.fastRecovery = options.FastRecovery != 0;
   scanOptions.ignoreZeroBlock = options.IgnoreZeroBlock != 0;
   EngineScanSource source(engine_, source_);
+  nodeIndex_.clear();
   scanNdbFile(layout_, source, scanOptions, startPercent, divisor, this, scan_);
-  return static_cast<std::uint32_t>(scan_.blocks.keyCount());
 }
 
-std::uint32_t NdbFormat::collectDataTreeRoots() { return 0; }
-std::uint32_t NdbFormat::collectSubnodeTreeRoots() { return 0; }
-const BlockEntry* NdbFormat::findDataBlock(std::uint64_t, std::uint32_t) { return nullptr; }
-std::uint32_t NdbFormat::dataTreeSize(std::uint64_t) { return 0; }
-std::uint32_t NdbFormat::loadSubnodes(std::uint64_t, NodeMap&) { return 0; }
+std::uint32_t NdbFormat::scanFile(std::uint8_t startPercent, std::uint32_t divisor) {
+  scanOnly(startPercent, divisor);
+  // The rebuild reads the file; the scan's stop position is where the file
+  // is left afterwards.
+  const std::uint32_t bids = buildBlockIndex(rootBbt(), scan_.bbtPages, scan_.blocks);
+  const std::uint32_t nids = buildNodeIndex(rootNbt(), scan_.nbtPages, nodeIndex_);
+  // The page maps are spent (the kept HEADER stays for rootBbt / rootNbt).
+  for (auto& m : scan_.bbtPages) m.clear();
+  for (auto& m : scan_.nbtPages) m.clear();
+  source_.seek(static_cast<std::int64_t>(scan_.stopPosition), kSeekBegin);
+  return bids + nids;
+}
 
 std::uint32_t NdbFormat::blockPayloadSize() const { return layout_.maxPayload; }
 
@@ -52,13 +59,6 @@ std::uint32_t NdbFormat::computeCrc(std::uint32_t start, const unsigned char* by
   return ndbcrypt::crc(start, bytes, count);
 }
 
-void NdbFormat::rankPage(const PageEntry&, std::int32_t, PageMaps&, DuplicateMap&) {}
-bool NdbFormat::rankReference(const BlockRef&, std::int32_t, PageMap&, PageMaps&, DuplicateMap&) { return false; }
-void NdbFormat::rankDuplicates(const std::optional<BlockRef>&, PageMaps&, DuplicateMap&) {}
-std::uint32_t NdbFormat::buildBlockIndex(const std::optional<BlockRef>&, PageMaps&, BlockIndex& blockIndex) {
-  return static_cast<std::uint32_t>(blockIndex.keyCount());
-}
-std::uint32_t NdbFormat::buildNodeIndex(const std::optional<BlockRef>&, PageMaps&, NodeMap&) { return 0; }
 
 std::uint32_t NdbFormat::readAt(std::uint64_t offset, void* buffer, std::uint32_t count) {
   source_.seek(static_cast<std::int64_t>(offset), kSeekBegin);

@@ -11,14 +11,13 @@
 
 #include "engine/core/engine_context.h"
 #include "engine/file/file64_ex.h"
+#include "engine/ndb/ndb_index.h"
 #include "engine/ndb/ndb_layout.h"
 #include "engine/ndb/ndb_records.h"
 #include "engine/ndb/ndb_scan.h"
+#include "engine/ndb/node_map.h"
 
 namespace vexl {
-
-class NodeMap;       // the versioned node map, built with the node index
-class DuplicateMap;  // the rebuild's working map of keys with several versions
 
 class NdbFormat {
  public:
@@ -34,18 +33,21 @@ class NdbFormat {
   virtual bool isBTreePage(std::uint64_t position, const unsigned char* bytes, std::uint32_t count) const;
   // A valid HEADER in `count` bytes read at `position`.
   virtual bool isHeader(std::uint64_t position, const unsigned char* bytes, std::uint32_t count) const;
-  // The whole-file scan, then (with the index rebuild) the count of distinct
-  // BIDs plus distinct NIDs. Until the rebuild is in place the count is the
-  // number of distinct BIDs recorded by the scan; the node index is empty.
+  // The whole-file scan, then the index rebuild (block index, node index);
+  // the count of distinct BIDs plus distinct NIDs.
   virtual std::uint32_t scanFile(std::uint8_t startPercent, std::uint32_t divisor);
-  // The roots of data trees and of subnode trees (built with the index
-  // rebuild; 0 until then).
+  // The roots of data trees (blocks no XBLOCK / XXBLOCK names) and of subnode
+  // trees (SLBLOCKs / SIBLOCKs no other subnode block names); their counts.
   virtual std::uint32_t collectDataTreeRoots();
   virtual std::uint32_t collectSubnodeTreeRoots();
-  // Node data assembly over the block index (built with the node layer;
-  // null / 0 until then).
-  virtual const BlockEntry* findDataBlock(std::uint64_t bid, std::uint32_t index);
+  // Node data assembly over the block index. The index-th data block of the
+  // data tree rooted at `bid`, or null.
+  virtual BlockEntry* findDataBlock(std::uint64_t bid, std::uint32_t index);
+  // The size of the data stored under `bid` (lcbTotal of an XBLOCK /
+  // XXBLOCK, cb of a data block, 0 when unknown).
   virtual std::uint32_t dataTreeSize(std::uint64_t bid);
+  // Replaces `nodeMap` with the subnode tree rooted at `bid`; the number of
+  // NIDs loaded.
   virtual std::uint32_t loadSubnodes(std::uint64_t bid, NodeMap& nodeMap);
   // 8180 (ANSI) or 8176 (Unicode).
   virtual std::uint32_t blockPayloadSize() const;
@@ -53,8 +55,7 @@ class NdbFormat {
   virtual void permute(unsigned char* buffer, std::size_t count, bool encode) const;
   virtual void cyclic(unsigned char* buffer, std::size_t count, std::uint32_t key) const;
   virtual std::uint32_t computeCrc(std::uint32_t start, const unsigned char* bytes, std::size_t count) const;
-  // Duplicate ranking and the index rebuild (built with the rebuild; no-ops
-  // until then).
+  // Duplicate ranking and the index rebuild.
   virtual void rankPage(const PageEntry& page, std::int32_t mark, PageMaps& pageMaps, DuplicateMap& duplicates);
   virtual bool rankReference(const BlockRef& bref, std::int32_t mark, PageMap& levelMap, PageMaps& pageMaps,
                              DuplicateMap& duplicates);
@@ -66,6 +67,18 @@ class NdbFormat {
 
   // Seeks the source to `offset` and reads up to `count` bytes.
   std::uint32_t readAt(std::uint64_t offset, void* buffer, std::uint32_t count);
+  // The whole-file scan alone, without the rebuild (the scan report).
+  void scanOnly(std::uint8_t startPercent, std::uint32_t divisor);
+  // An internal block read in full (allocatedSize bytes) into `buffer`
+  // (kMaxInternalBlock bytes); false on a short read.
+  bool readInternalBlock(const BlockEntry& entry, unsigned char* buffer);
+  // The CryptMode decoding of a data block's bytes (key: the block's BID).
+  void decode(CryptMode mode, unsigned char* bytes, std::size_t count, std::uint64_t bid) const;
+
+  const NodeMap& nodeIndex() const { return nodeIndex_; }
+  NodeMap& nodeIndex() { return nodeIndex_; }
+  const BidSet& dataTreeRoots() const { return dataTreeRoots_; }
+  const BidSet& subnodeTreeRoots() const { return subnodeTreeRoots_; }
 
   const NdbLayout& layout() const { return layout_; }
   const BlockIndex& blockIndex() const { return scan_.blocks; }
@@ -79,11 +92,24 @@ class NdbFormat {
   std::optional<BlockRef> rootNbt() const;
 
  protected:
+  // The subnode tree rooted at `bid` into `nodeMap`; only blocks of a level
+  // below `levelAbove` are walked.
+  void loadSubnodeTree(std::uint64_t bid, NodeMap& nodeMap, std::uint32_t levelAbove);
+
   EngineContext& engine_;
   CFile64Ex& source_;
   const NdbLayout& layout_;
   ScanResults scan_;
+  NodeMap nodeIndex_{kNodeIndexBuckets};
+  BidSet dataTreeRoots_{kBlockIndexBuckets};
+  BidSet subnodeTreeRoots_{kBlockIndexBuckets};
 };
+
+inline constexpr std::uint32_t kMaxInternalBlock = 8192;
+// Bounds of the tree walks over damaged files: the deepest data tree
+// (XXBLOCK, XBLOCK, data block) and subnode tree (SIBLOCK, SLBLOCK).
+inline constexpr std::uint32_t kMaxDataTreeDepth = 3;
+inline constexpr std::uint32_t kMaxSubnodeTreeDepth = 2;
 
 class AnsiNdbFormat final : public NdbFormat {
  public:

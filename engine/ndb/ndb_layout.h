@@ -31,6 +31,10 @@ struct NdbLayout {
   std::uint32_t ptypeOffset, ptypeRepeatOffset, pageSigOffset, pageBidOffset, pageCrcOffset;
   std::uint32_t pageCrcLength;  // bytes 0 .. pageCrcLength-1
   std::uint32_t btEntrySize, bbtEntrySize, nbtEntrySize;
+  // Fields within the entries ([MS-PST] 2.2.2.7.7): BTENTRY BREF, BBTENTRY
+  // cb, NBTENTRY bidData, bidSub, nidParent (nid at 0, BREF at 0).
+  std::uint32_t btEntryBrefOffset, bbtEntryCbOffset;
+  std::uint32_t nbtEntryDataOffset, nbtEntrySubOffset, nbtEntryParentOffset;
 
   // BLOCKTRAILER ([MS-PST] 2.2.2.8.1).
   std::uint32_t trailerSize;
@@ -41,7 +45,14 @@ struct NdbLayout {
 
   // Internal blocks ([MS-PST] 2.2.2.8.3).
   std::uint32_t xblockBidArrayOffset;
+  std::uint32_t xblockTotalOffset;  // lcbTotal
+  // How an XXBLOCK look-up finds the XBLOCK of a block index: by walking
+  // the child XBLOCKs' cEnt (sound for any fill), or by dividing by the
+  // full capacity of an XBLOCK, (maxPayload - xblockBidArrayOffset) / refWidth.
+  bool xxblockWalksChildren;
   std::uint32_t slEntriesOffset, slEntrySize, siEntrySize;
+  // SLENTRY bidData, bidSub and SIENTRY bid (nid at 0 in both).
+  std::uint32_t slEntryDataOffset, slEntrySubOffset, siEntryBidOffset;
 
   // How far FastRecovery trims over a recognised page and HEADER.
   std::uint32_t fastStepPage;
@@ -86,6 +97,11 @@ inline constexpr NdbLayout kAnsiLayout{
     .btEntrySize = 12,
     .bbtEntrySize = 12,
     .nbtEntrySize = 16,
+    .btEntryBrefOffset = 4,
+    .bbtEntryCbOffset = 8,
+    .nbtEntryDataOffset = 4,
+    .nbtEntrySubOffset = 8,
+    .nbtEntryParentOffset = 12,
     .trailerSize = 12,
     .trailerCbOffset = 0,
     .trailerSigOffset = 2,
@@ -95,9 +111,14 @@ inline constexpr NdbLayout kAnsiLayout{
     .maxPayload = 8180,
     .blockAlignment = 64,
     .xblockBidArrayOffset = 8,
+    .xblockTotalOffset = 4,
+    .xxblockWalksChildren = true,
     .slEntriesOffset = 4,
     .slEntrySize = 12,
     .siEntrySize = 8,
+    .slEntryDataOffset = 4,
+    .slEntrySubOffset = 8,
+    .siEntryBidOffset = 4,
     .fastStepPage = 500,
     .fastStepHeader = 479,
 };
@@ -129,6 +150,11 @@ inline constexpr NdbLayout kUnicodeLayout{
     .btEntrySize = 24,
     .bbtEntrySize = 24,
     .nbtEntrySize = 32,
+    .btEntryBrefOffset = 8,
+    .bbtEntryCbOffset = 16,
+    .nbtEntryDataOffset = 8,
+    .nbtEntrySubOffset = 16,
+    .nbtEntryParentOffset = 24,
     .trailerSize = 16,
     .trailerCbOffset = 0,
     .trailerSigOffset = 2,
@@ -138,9 +164,14 @@ inline constexpr NdbLayout kUnicodeLayout{
     .maxPayload = 8176,
     .blockAlignment = 64,
     .xblockBidArrayOffset = 8,
+    .xblockTotalOffset = 4,
+    .xxblockWalksChildren = false,
     .slEntriesOffset = 8,
     .slEntrySize = 24,
     .siEntrySize = 16,
+    .slEntryDataOffset = 8,
+    .slEntrySubOffset = 16,
+    .siEntryBidOffset = 8,
     .fastStepPage = 496,
     .fastStepHeader = 524,
 };

@@ -4,15 +4,14 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "engine/ndb/ndb_checks.h"
 #include "engine/ndb/ndb_crypto.h"
+#include "engine/ndb/ndb_scan_simd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace vexl {
 
@@ -61,99 +60,84 @@ struct ChunkView {
   const unsigned char* at(std::uint64_t position) const { return data + (position - base); }
 };
 
-// Calls f(i) for every i in [0, count) whose 16-lane filter `maskAt(i)`
-// sets bit k for candidate i + k; `scalar(i)` filters the tail.
-template <typename MaskAt, typename Scalar, typename F>
-void forCandidates(std::uint64_t count, MaskAt maskAt, Scalar scalar, F f) {
-  std::uint64_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 16 <= count; i += 16) {
-    unsigned mask = maskAt(i);
-    while (mask != 0) {
-      const unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
-      mask &= mask - 1;
-      f(i + k);
-    }
-  }
-#else
-  (void)maskAt;
-#endif
-  for (; i < count; ++i)
-    if (scalar(i)) f(i);
-}
+// Positions a filter batch covers; the index buffers hold one batch.
+constexpr std::uint64_t kBatch = 8192;
 
-#if defined(__SSE2__)
-inline __m128i load16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-#endif
+// An index buffer for one batch, left uninitialised.
+class IndexBuffer {
+ public:
+  std::uint32_t* data() {
+    if (!bytes_) bytes_.reset(new std::uint32_t[kBatch + 64]);
+    return bytes_.get();
+  }
+
+ private:
+  std::unique_ptr<std::uint32_t[]> bytes_;
+};
+
+// Calls check(i) for the i in [0, count) that filter(offset, n, out) lets
+// through, batch by batch.
+template <typename Filter, typename Check>
+void forFiltered(std::uint64_t count, IndexBuffer& buffer, Filter filter, Check check) {
+  std::uint32_t* idx = buffer.data();
+  for (std::uint64_t from = 0; from < count; from += kBatch) {
+    const std::uint64_t n = std::min(kBatch, count - from);
+    const std::size_t found = filter(from, static_cast<std::size_t>(n), idx);
+    for (std::size_t k = 0; k < found; ++k) check(from + idx[k]);
+  }
+}
 
 // Positions in [lo, hi) where a BBT or NBT page of `layout` starts.
 void findPages(const NdbLayout& layout, const ChunkView& view, std::uint64_t lo, std::uint64_t hi, bool wantTrim,
-               std::vector<PageHit>& out) {
+               IndexBuffer& buffer, std::vector<PageHit>& out) {
   if (view.end < layout.pageSize) return;
   hi = std::min(hi, view.end - layout.pageSize + 1);
   if (hi <= lo) return;
   const unsigned char* type = view.at(lo) + layout.ptypeOffset;
   const unsigned char* repeat = view.at(lo) + layout.ptypeRepeatOffset;
-  auto check = [&](std::uint64_t i) {
-    const std::uint64_t p = lo + i;
-    const unsigned char* b = view.at(p);
-    if (!ndbcheck::pageFieldsValid(layout, b)) return;
-    if (loadLe32(b + layout.pageCrcOffset) != ndbcrypt::crc(0, b, layout.pageCrcLength)) return;
-    out.push_back(PageHit{p, loadRef(layout, b + layout.pageBidOffset), loadLe16(b + layout.pageSigOffset),
-                          static_cast<std::uint16_t>(wantTrim ? ndbcheck::trimmedLength(b, layout.fastStepPage) : 0),
-                          b[layout.ptypeOffset], b[layout.cLevelOffset]});
-  };
-  forCandidates(
-      hi - lo,
-      [&](std::uint64_t i) -> unsigned {
-#if defined(__SSE2__)
-        const __m128i t = load16(type + i);
-        const __m128i r = load16(repeat + i);
-        const __m128i isType = _mm_cmpeq_epi8(_mm_and_si128(t, _mm_set1_epi8(static_cast<char>(0xFE))),
-                                              _mm_set1_epi8(static_cast<char>(0x80)));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(isType, _mm_cmpeq_epi8(t, r))));
-#else
-        (void)i;
-        return 0;
-#endif
+  forFiltered(
+      hi - lo, buffer,
+      [&](std::uint64_t from, std::size_t n, std::uint32_t* idx) {
+        return scansimd::pageTypeCandidates(type + from, repeat + from, n, idx);
       },
-      [&](std::uint64_t i) { return (type[i] & 0xFE) == 0x80 && repeat[i] == type[i]; }, check);
+      [&](std::uint64_t i) {
+        const std::uint64_t p = lo + i;
+        const unsigned char* b = view.at(p);
+        if (!ndbcheck::pageFieldsValid(layout, b)) return;
+        if (loadLe32(b + layout.pageCrcOffset) != ndbcrypt::crc(0, b, layout.pageCrcLength)) return;
+        out.push_back(PageHit{p, loadRef(layout, b + layout.pageBidOffset), loadLe16(b + layout.pageSigOffset),
+                              static_cast<std::uint16_t>(wantTrim ? ndbcheck::trimmedLength(b, layout.fastStepPage) : 0),
+                              b[layout.ptypeOffset], b[layout.cLevelOffset]});
+      });
 }
 
 // Positions in [lo, hi) where a HEADER of `layout` starts.
 void findHeaders(const NdbLayout& layout, const ChunkView& view, std::uint64_t lo, std::uint64_t hi, bool wantTrim,
-                 std::vector<HeaderHit>& out) {
+                 IndexBuffer& buffer, std::vector<HeaderHit>& out) {
   if (view.end < layout.headerKeptSize) return;
   hi = std::min(hi, view.end - layout.headerKeptSize + 1);
   if (hi <= lo) return;
   const unsigned char* b0 = view.at(lo);
-  auto check = [&](std::uint64_t i) {
-    const unsigned char* b = b0 + i;
-    if (!ndbcheck::isHeader(layout, b, layout.headerKeptSize)) return;
-    out.push_back(HeaderHit{
-        lo + i, static_cast<std::uint16_t>(wantTrim ? ndbcheck::trimmedLength(b, layout.fastStepHeader) : 0)});
-  };
-  forCandidates(
-      hi - lo,
-      [&](std::uint64_t i) -> unsigned {
-#if defined(__SSE2__)
-        const __m128i m0 = _mm_cmpeq_epi8(load16(b0 + i), _mm_set1_epi8('!'));
-        const __m128i m1 = _mm_cmpeq_epi8(load16(b0 + i + 1), _mm_set1_epi8('B'));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(m0, m1)));
-#else
-        (void)i;
-        return 0;
-#endif
+  forFiltered(
+      hi - lo, buffer,
+      [&](std::uint64_t from, std::size_t n, std::uint32_t* idx) {
+        return scansimd::headerCandidates(b0 + from, n, idx);
       },
-      [&](std::uint64_t i) { return b0[i] == '!' && b0[i + 1] == 'B'; }, check);
+      [&](std::uint64_t i) {
+        const unsigned char* b = b0 + i;
+        if (!ndbcheck::isHeader(layout, b, layout.headerKeptSize)) return;
+        out.push_back(HeaderHit{
+            lo + i, static_cast<std::uint16_t>(wantTrim ? ndbcheck::trimmedLength(b, layout.fastStepHeader) : 0)});
+      });
 }
 
 // Blocks starting at positions in [lo, hi): every trailer end Q with
 // lo < Q <= min(hi - 1 + span, end) is one candidate, whose start is Q
-// minus the allocated size its cb implies. Three stages per batch of
-// trailer positions, each with few unpredictable branches: a vector filter
-// on the cb and bid bytes, the remaining field tests computed without
-// branches, the CRC for the survivors.
+// minus the allocated size its cb implies. Stages per batch of trailer
+// positions, each with few unpredictable branches: a vector filter on the
+// cb and bid bytes, the remaining field tests computed without branches,
+// the span CRCs of the survivors from the prefix states, combined in one
+// batch, and the comparison with the trailers' dwCRC.
 class BlockFinder {
  public:
   void run(const NdbLayout& layout, const ChunkView& view, std::uint64_t lo, std::uint64_t hi, bool wantTrim,
@@ -173,9 +157,12 @@ class BlockFinder {
       const std::uint64_t end =
           bases[k] < bases[k + 1] ? std::min(spanEnd, bases[k + 1] - 1 + layout.maxBlockSpan) : bases[k];
       groups[k] = end > bases[k] ? (end - bases[k]) / 8 : 0;
-      states_[k].resize(groups[k] + 1);
+      if (stateCapacity_[k] < groups[k] + 1) {
+        stateCapacity_[k] = groups[k] + 1;
+        states_[k].reset(new std::uint32_t[stateCapacity_[k]]);
+      }
       starts[k] = view.at(std::min(bases[k], spanEnd));
-      outs[k] = states_[k].data();
+      outs[k] = states_[k].get();
     }
     ndbcrypt::prefixStates8x4(starts, groups, outs);
     const std::uint32_t t = layout.trailerSize;
@@ -187,61 +174,25 @@ class BlockFinder {
     const std::uint64_t firstTrailer = lo + 64 - t;
     const std::uint64_t count = spanEnd - t - firstTrailer + 1;
     const unsigned char* tb = view.at(firstTrailer);
-    const auto hiMax = static_cast<unsigned char>(maxCb >> 8);
+    const scansimd::TrailerFilter filter{cbOffset, bidOffset, static_cast<unsigned char>(maxCb >> 8)};
     const bool wideBid = layout.refWidth == 8;
 
-    // The CRC of [p, p + cb) from the prefix states of the run p belongs to.
-    auto spanCrc = [&](std::uint64_t p, std::uint32_t cb) {
-      const int run = (p >= bases[1]) + (p >= bases[2]) + (p >= bases[3]);
-      const std::uint64_t base = bases[run];
-      const std::uint32_t* states = outs[run];
-      const std::uint64_t a = p - base, b = a + cb;
-      const std::uint32_t sa = ndbcrypt::advanceShort(states[a >> 3], view.at(p - (a & 7)), a & 7);
-      const std::uint32_t sb = ndbcrypt::advanceShort(states[b >> 3], view.at(p + cb - (b & 7)), b & 7);
-      return sb ^ ndbcrypt::multiplyMod(zeroRun[cb], sa);
-    };
-
-    constexpr std::uint64_t kBatch = 8192;
-    candidates_.resize(kBatch + 64);
-    survivors_.resize(kBatch + 64);
+    std::uint32_t* candidates = candidates_.data();
+    std::uint32_t* survivors = survivors_.data();
+    if (!opA_) {
+      opA_.reset(new std::uint32_t[kBatch + 64]);
+      opB_.reset(new std::uint32_t[kBatch + 64]);
+      opX_.reset(new std::uint32_t[kBatch + 64]);
+      crcs_.reset(new std::uint32_t[kBatch + 64]);
+    }
     for (std::uint64_t from = 0; from < count; from += kBatch) {
       const std::uint64_t to = std::min(count, from + kBatch);
       // Stage 1: cb high byte small enough, cb not 0, bid bit 0 clear.
-      std::size_t n = 0;
-      std::uint64_t i = from;
-#if defined(__SSE2__)
-      const __m128i zero = _mm_setzero_si128();
-      const __m128i limit = _mm_set1_epi8(static_cast<char>(hiMax));
-      const __m128i one = _mm_set1_epi8(1);
-      for (; i + 64 <= to; i += 64) {
-        std::uint64_t mask = 0;
-        for (int k = 0; k < 4; ++k) {
-          const unsigned char* at = tb + i + 16 * k;
-          const __m128i low = load16(at + cbOffset);
-          const __m128i high = load16(at + cbOffset + 1);
-          const __m128i bid = load16(at + bidOffset);
-          const __m128i highOk = _mm_cmpeq_epi8(_mm_min_epu8(high, limit), high);
-          const __m128i cbZero = _mm_cmpeq_epi8(_mm_or_si128(low, high), zero);
-          const __m128i even = _mm_cmpeq_epi8(_mm_and_si128(bid, one), zero);
-          const auto m = static_cast<std::uint32_t>(
-              _mm_movemask_epi8(_mm_andnot_si128(cbZero, _mm_and_si128(highOk, even))));
-          mask |= static_cast<std::uint64_t>(m) << (16 * k);
-        }
-        while (mask != 0) {
-          candidates_[n++] = static_cast<std::uint32_t>(i + static_cast<unsigned>(__builtin_ctzll(mask)));
-          mask &= mask - 1;
-        }
-      }
-#endif
-      for (; i < to; ++i) {
-        const unsigned char* tr = tb + i;
-        if (tr[cbOffset + 1] <= hiMax && (tr[cbOffset] | tr[cbOffset + 1]) != 0 && (tr[bidOffset] & 1) == 0)
-          candidates_[n++] = static_cast<std::uint32_t>(i);
-      }
+      const std::size_t n = scansimd::trailerCandidates(tb + from, static_cast<std::size_t>(to - from), filter, candidates);
       // Stage 2: the other field tests, without branches.
       std::size_t m = 0;
       for (std::size_t k = 0; k < n; ++k) {
-        const std::uint32_t idx = candidates_[k];
+        const std::uint64_t idx = from + candidates[k];
         const unsigned char* tr = tb + idx;
         const std::uint32_t cb = loadLe16(tr + cbOffset);
         const std::uint64_t q = firstTrailer + idx + t;
@@ -255,17 +206,35 @@ class BlockFinder {
         const unsigned char first = *view.at(ok ? p : lo);
         const bool typeOk = (cb >= 4) & (static_cast<unsigned char>(first - 1) < 2);
         ok &= ((bid & 2) == 0) | typeOk;
-        survivors_[m] = idx;
+        survivors[m] = static_cast<std::uint32_t>(idx);
         m += ok;
       }
-      // Stage 3: the CRC.
+      // Stage 3: the prefix states at both ends of each span.
+      std::uint32_t* opA = opA_.get();
+      std::uint32_t* opB = opB_.get();
+      std::uint32_t* opX = opX_.get();
       for (std::size_t k = 0; k < m; ++k) {
-        const unsigned char* tr = tb + survivors_[k];
+        const unsigned char* tr = tb + survivors[k];
         const std::uint32_t cb = loadLe16(tr + cbOffset);
         const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
-        const std::uint64_t p = firstTrailer + survivors_[k] + t - e;
+        const std::uint64_t p = firstTrailer + survivors[k] + t - e;
+        const int run = (p >= bases[1]) + (p >= bases[2]) + (p >= bases[3]);
+        const std::uint32_t* states = outs[run];
+        const std::uint64_t a = p - bases[run], b = a + cb;
+        opA[k] = zeroRun[cb];
+        opB[k] = ndbcrypt::advanceShort(states[a >> 3], view.at(p - (a & 7)), a & 7);
+        opX[k] = ndbcrypt::advanceShort(states[b >> 3], view.at(p + cb - (b & 7)), b & 7);
+      }
+      // Stage 4: CRC of [p, p + cb) = state(p + cb) ^ state(p) * x^(8 cb).
+      std::uint32_t* crcs = crcs_.get();
+      scansimd::combineCrcs(opA, opB, opX, crcs, m);
+      for (std::size_t k = 0; k < m; ++k) {
+        const unsigned char* tr = tb + survivors[k];
         const std::uint32_t crc = loadLe32(tr + layout.trailerCrcOffset);
-        if (spanCrc(p, cb) != crc) continue;
+        if (crcs[k] != crc) continue;
+        const std::uint32_t cb = loadLe16(tr + cbOffset);
+        const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
+        const std::uint64_t p = firstTrailer + survivors[k] + t - e;
         const unsigned char* start = view.at(p);
         const std::uint32_t trimmed = ndbcheck::trimmedLength(start, cb);
         out.push_back(BlockHit{p, loadRef(layout, tr + bidOffset), e, crc, static_cast<std::uint16_t>(cb),
@@ -278,9 +247,13 @@ class BlockFinder {
     });
   }
 
+  IndexBuffer& indexBuffer() { return pageIndex_; }
+
  private:
-  std::vector<std::uint32_t> states_[4];
-  std::vector<std::uint32_t> candidates_, survivors_;
+  std::unique_ptr<std::uint32_t[]> states_[4];
+  std::size_t stateCapacity_[4] = {0, 0, 0, 0};
+  IndexBuffer candidates_, survivors_, pageIndex_;
+  std::unique_ptr<std::uint32_t[]> opA_, opB_, opX_, crcs_;
 };
 
 // What the search of one piece of a chunk found.
@@ -451,8 +424,9 @@ void scanNdbFile(const NdbLayout& layout, ScanSource& source, const ScanOptions&
         if (task > pieceCount) return;
         Piece& piece = pieces[task - 1];
         finders[self].run(layout, view, piece.from, piece.to, fast, piece.blocks);
-        findPages(layout, view, piece.from, piece.to, fast, piece.pages);
-        if (wantHeaders) findHeaders(layout, view, piece.from, piece.to, fast, piece.headers);
+        IndexBuffer& index = finders[self].indexBuffer();
+        findPages(layout, view, piece.from, piece.to, fast, index, piece.pages);
+        if (wantHeaders) findHeaders(layout, view, piece.from, piece.to, fast, index, piece.headers);
       }
     };
     if (hi - lo >= tuning.parallelMinimum) {
@@ -559,6 +533,7 @@ VariantCounts countVariantPages(ScanSource& source, std::uint8_t startPercent, s
   ChunkBuffer buffer(tuning.chunkPositions + kDecisionReadSize);
   std::vector<PageHit> ansi[2], unicode[2];
   std::vector<HeaderHit> headers[2];
+  IndexBuffer indexes[2];
   std::uint64_t cur = 0;
   for (;;) {
     const std::uint64_t lo = cur;
@@ -574,9 +549,9 @@ VariantCounts countVariantPages(ScanSource& source, std::uint8_t startPercent, s
       headers[k].clear();
     }
     splitRange(lo, hi, [&](int k, std::uint64_t from, std::uint64_t to) {
-      findPages(kAnsiLayout, view, from, to, false, ansi[k]);
-      findPages(kUnicodeLayout, view, from, to, false, unicode[k]);
-      if (wantHeader) findHeaders(kUnicodeLayout, view, from, to, false, headers[k]);
+      findPages(kAnsiLayout, view, from, to, false, indexes[k], ansi[k]);
+      findPages(kUnicodeLayout, view, from, to, false, indexes[k], unicode[k]);
+      if (wantHeader) findHeaders(kUnicodeLayout, view, from, to, false, indexes[k], headers[k]);
     });
     concatInto(ansi[0], ansi[1]);
     concatInto(unicode[0], unicode[1]);

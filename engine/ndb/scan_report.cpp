@@ -47,7 +47,7 @@ std::optional<ScanReport> runScanReport(const std::string& path, const ScanReque
       variant = report.decision;
     }
     NdbFormat& format = variant == 64 ? static_cast<NdbFormat&>(unicode) : static_cast<NdbFormat&>(ansi);
-    format.scanFile(17, 2);
+    format.scanOnly(17, 2);
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     report.variant = variant;
     const ScanResults& results = format.scanResults();
