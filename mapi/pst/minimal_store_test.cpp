@@ -112,6 +112,38 @@ TEST(MinimalStore, TemplatesAndStandardFoldersMatchOutlooksEmptyStore) {
   std::filesystem::remove_all(w.dir);
 }
 
+// Long: writes 4.2 GiB. Run with --gtest_also_run_disabled_tests.
+TEST(MinimalStore, DISABLED_UnicodeFilePastFourGibibytesStaysReadable) {
+  const std::string dir = test::makeTempDir("pst-4g");
+  const std::string path = dir + "/big.pst";
+  {
+    auto ndb = NdbWriter::create(path, {Variant::Unicode, CryptMethod::None, 0});
+    MinimalStoreBuilder store(*ndb, "Big");
+    store.createStore();
+    const Nid inbox = store.addFolder(store.ipmSubtree(), "Inbox");
+    store.commit();
+    // Filler nodes of 8 MiB each, until the file is past 4 GiB.
+    std::vector<std::uint8_t> filler(8u << 20, 0x5A);
+    for (std::uint32_t i = 0; ndb->fileSize() < (std::uint64_t{17} << 28); ++i) {
+      ndb->createNode(makeNid(NidType::Ltp, 0x1000 + i), 0, ndb->writeData(filler), 0);
+      if (i % 32 == 31) ndb->commit();
+    }
+    MessageSpec m;
+    m.subject = "Beyond four gibibytes";
+    m.body = "body";
+    m.attachments = {{"tail.bin", std::vector<std::uint8_t>(100000, 1)}};
+    store.addMessage(inbox, m);
+    store.commit();
+    EXPECT_GT(ndb->fileSize(), std::uint64_t{1} << 32);
+  }
+  const auto info = runCommand("pffinfo '" + path + "'");
+  EXPECT_EQ(info.status, 0) << info.output;
+  const auto exp = runCommand("pffexport -m items -t '" + dir + "/x' '" + path + "'");
+  EXPECT_EQ(exp.status, 0) << exp.output;
+  EXPECT_EQ(runCommand("grep -r 'Beyond four gibibytes' '" + dir + "/x.export'").status, 0) << exp.output;
+  std::filesystem::remove_all(dir);
+}
+
 TEST(StrictReader, AcceptsFilesOutlookWrote) {
   // The checks the writer's output must pass hold for Outlook's own files
   // too (cRef convention, AMap totals, signatures), so they are the format's
