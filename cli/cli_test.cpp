@@ -78,4 +78,21 @@ TEST(Cli, ScanJsonHasEveryKeyForEverySample) {
   EXPECT_EQ(missing.status, 1);
 }
 
+TEST(Cli, NodesJsonListsTheNodeIndexOfEverySample) {
+  for (const auto& entry : std::filesystem::directory_iterator(BRELLIN_SAMPLES_DIR)) {
+    std::string ext = entry.path().extension().string();
+    if (ext != ".pst" && ext != ".ost") continue;
+    Result r = vexl("nodes '" + entry.path().string() + "' --json");
+    ASSERT_EQ(r.status, 0) << entry.path() << r.output;
+    ASSERT_EQ(r.output.front(), '[');
+    // Every store has its message store node (NID 0x21 = 33) and root folder (0x122 = 290).
+    EXPECT_NE(r.output.find("\"nid\": 33,"), std::string::npos) << entry.path();
+    EXPECT_NE(r.output.find("\"nid\": 290,"), std::string::npos) << entry.path();
+    for (const char* key : {"data_bid", "subnode_bid", "parent_nid", "versions", "children"}) {
+      EXPECT_NE(r.output.find(std::string("\"") + key + "\": "), std::string::npos) << key;
+    }
+  }
+  EXPECT_EQ(vexl("nodes").status, 2);
+}
+
 }  // namespace

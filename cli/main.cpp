@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  recover SOURCE -o TARGET   recover SOURCE into the new PST file TARGET\n"
     "  scan FILE                  scan FILE for surviving pages and blocks (see scan --help)\n"
+    "  nodes FILE                 list the nodes of FILE's rebuilt node index (see nodes --help)\n"
     "\n"
     "Options:\n"
     "  -h, --help                 show this help\n"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
   if (command == "recover") return vexl::cli::recoverCommand(rest);
   if (command == "scan") return vexl::cli::scanCommand(rest);
+  if (command == "nodes") return vexl::cli::nodesCommand(rest);
   std::fprintf(stderr, "vexl: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()), command.data(), kUsage);
   return vexl::cli::kExitUsage;
 }

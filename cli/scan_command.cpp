@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/arguments.h"
 #include "cli/cli.h"
 #include "engine/ndb/scan_report.h"
 
@@ -37,16 +38,9 @@ int scanCommand(std::span<const std::string_view> args) {
     }
     if (arg == "--variant") {
       if (i + 1 >= args.size()) return usageError("--variant needs auto, ansi or unicode");
-      std::string_view v = args[++i];
-      if (v == "auto") {
-        request.variant = ScanRequest::Variant::Auto;
-      } else if (v == "ansi") {
-        request.variant = ScanRequest::Variant::Ansi;
-      } else if (v == "unicode") {
-        request.variant = ScanRequest::Variant::Unicode;
-      } else {
-        return usageError("unknown variant " + std::string(v));
-      }
+      std::optional<ScanRequest::Variant> variant = parseVariant(args[++i]);
+      if (!variant) return usageError("unknown variant " + std::string(args[i]));
+      request.variant = *variant;
     } else if (arg == "--fast") {
       request.fastRecovery = true;
     } else if (arg == "--keep-zero") {
