@@ -1,0 +1,109 @@
+// The wide (AVX2, PCLMUL) and narrow forms of the scan's filters give the
+// same output, and the scan with the wide forms switched off still matches
+// the one-position reference.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "engine/ndb/ndb_crypto.h"
+#include "engine/ndb/ndb_scan.h"
+#include "engine/ndb/ndb_scan_simd.h"
+#include "engine/ndb/test_ndb_support.h"
+#include "engine/ndb/test_reference_scan.h"
+
+namespace vexl::testing {
+namespace {
+
+// Restores the wide forms after each test.
+class ScanSimd : public ::testing::Test {
+ protected:
+  void TearDown() override { scansimd::allowWideForms(true); }
+};
+
+// Bytes where every filter finds something: trailer-like runs, page type
+// bytes, "!B" pairs, zeros and noise.
+std::vector<unsigned char> filterFood(std::uint64_t seed, std::size_t size) {
+  std::mt19937_64 rng(seed);
+  std::vector<unsigned char> bytes(size + 256, 0);
+  const unsigned char pool[] = {0x00, 0x01, 0x02, 0x1F, 0x20, 0x80, 0x81, 0xFE, 0xFF, '!', 'B'};
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = rng() % 3 == 0 ? static_cast<unsigned char>(rng()) : pool[rng() % sizeof(pool)];
+  return bytes;
+}
+
+template <typename Filter>
+std::vector<std::uint32_t> run(Filter filter, std::size_t count) {
+  std::vector<std::uint32_t> out(count + 64);
+  out.resize(filter(out.data()));
+  return out;
+}
+
+TEST_F(ScanSimd, FiltersAgreeAcrossForms) {
+  for (std::uint64_t seed = 1; seed <= 20; ++seed) {
+    const std::size_t count = 1 + static_cast<std::size_t>(seed * 977 % 5000);
+    const auto bytes = filterFood(seed, count + 64);
+    const scansimd::TrailerFilter filters[] = {{0, 8, 0x1F}, {0, 8, 0x00}, {2, 4, 0xFF}};
+    for (int wide = 1; wide >= 0; --wide) {
+      scansimd::allowWideForms(wide != 0);
+      static std::vector<std::uint32_t> expected[5];
+      std::vector<std::uint32_t> got[5];
+      for (int f = 0; f < 3; ++f)
+        got[f] = run([&](std::uint32_t* out) { return scansimd::trailerCandidates(bytes.data(), count, filters[f], out); },
+                     count);
+      got[3] = run([&](std::uint32_t* out) {
+        return scansimd::pageTypeCandidates(bytes.data(), bytes.data() + 1, count, out);
+      }, count);
+      got[4] = run([&](std::uint32_t* out) { return scansimd::headerCandidates(bytes.data(), count, out); }, count);
+      if (wide) {
+        for (int f = 0; f < 5; ++f) expected[f] = got[f];
+        continue;
+      }
+      for (int f = 0; f < 5; ++f) EXPECT_EQ(expected[f], got[f]) << "seed " << seed << " filter " << f;
+      // And the narrow form against the plain definition.
+      std::vector<std::uint32_t> plain;
+      for (std::size_t i = 0; i < count; ++i)
+        if (bytes[i] == '!' && bytes[i + 1] == 'B') plain.push_back(static_cast<std::uint32_t>(i));
+      EXPECT_EQ(plain, got[4]) << "seed " << seed;
+    }
+  }
+}
+
+TEST_F(ScanSimd, CombineAgreesWithMultiplyMod) {
+  std::mt19937_64 rng(7);
+  std::vector<std::uint32_t> a(300), b(300), x(300), out(300);
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    a[k] = static_cast<std::uint32_t>(rng());
+    b[k] = static_cast<std::uint32_t>(rng());
+    x[k] = static_cast<std::uint32_t>(rng());
+  }
+  for (int wide = 1; wide >= 0; --wide) {
+    scansimd::allowWideForms(wide != 0);
+    scansimd::combineCrcs(a.data(), b.data(), x.data(), out.data(), a.size());
+    for (std::size_t k = 0; k < a.size(); ++k)
+      ASSERT_EQ(out[k], x[k] ^ ndbcrypt::multiplyModPortable(a[k], b[k])) << "wide " << wide << " k " << k;
+  }
+}
+
+TEST_F(ScanSimd, NarrowFormsMatchReference) {
+  scansimd::allowWideForms(false);
+  for (std::uint64_t seed = 201; seed <= 212; ++seed) {
+    const NdbLayout& layout = seed % 2 ? kAnsiLayout : kUnicodeLayout;
+    const auto bytes = randomNdbFile(layout, seed, 80000);
+    for (int combo = 0; combo < 4; ++combo) {
+      const ScanOptions options{(combo & 1) != 0, (combo & 2) != 0};
+      MemorySource a(bytes), b(bytes);
+      ScanResults expected, actual;
+      referenceScan(layout, a, options, 17, 2, nullptr, expected);
+      scanNdbFile(layout, b, options, 17, 2, nullptr, actual);
+      EXPECT_TRUE(expected == actual) << "seed " << seed << " combo " << combo << ": "
+                                      << describeDifference(expected, actual);
+      EXPECT_TRUE(a.events == b.events) << "seed " << seed << " combo " << combo;
+    }
+    MemorySource a(bytes), b(bytes);
+    EXPECT_TRUE(referenceDecision(a, 0, 6) == countVariantPages(b, 0, 6)) << "seed " << seed;
+  }
+}
+
+}  // namespace
+}  // namespace vexl::testing
