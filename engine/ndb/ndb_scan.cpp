@@ -335,19 +335,20 @@ constexpr std::uint32_t kReadGranule = 65536;
 class ChunkBuffer {
  public:
   explicit ChunkBuffer(std::uint32_t atLeast)
-      : bytes_(static_cast<std::size_t>(roundUp(atLeast)) + kSlack), capacity_(roundUp(atLeast)) {}
+      : bytes_(new unsigned char[static_cast<std::size_t>(roundUp(atLeast)) + kSlack]), capacity_(roundUp(atLeast)) {}
   // Reads up to the capacity at `offset`; the view ends where the data does.
   ChunkView read(ScanSource& source, std::uint64_t offset, std::uint32_t& got) {
-    got = source.readAt(offset, bytes_.data(), capacity_);
+    got = source.readAt(offset, bytes_.get(), capacity_);
     if (got > capacity_) got = capacity_;
-    std::memset(bytes_.data() + got, 0, kSlack);
-    return ChunkView{bytes_.data(), offset, offset + got};
+    std::memset(bytes_.get() + got, 0, kSlack);
+    return ChunkView{bytes_.get(), offset, offset + got};
   }
   std::uint32_t capacity() const { return capacity_; }
 
  private:
   static std::uint32_t roundUp(std::uint32_t n) { return (n + kReadGranule - 1) / kReadGranule * kReadGranule; }
-  std::vector<unsigned char> bytes_;
+  // Left uninitialised: every byte a view shows was read or zeroed.
+  std::unique_ptr<unsigned char[]> bytes_;
   std::uint32_t capacity_;
 };
 
