@@ -19,51 +19,29 @@ constexpr const char* kScanUsage =
     "  --keep-zero   record blocks whose content is all zero bytes\n"
     "  --json        one JSON object\n";
 
-int usageError(const std::string& message) {
-  std::fprintf(stderr, "vexl scan: %s\n\n%s", message.c_str(), kScanUsage);
-  return kExitUsage;
-}
-
 }  // namespace
 
 int scanCommand(std::span<const std::string_view> args) {
   ScanRequest request;
-  std::string path;
-  bool json = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kScanUsage, stdout);
-      return 0;
-    }
-    if (arg == "--variant") {
-      if (i + 1 >= args.size()) return usageError("--variant needs auto, ansi or unicode");
-      std::optional<ScanRequest::Variant> variant = parseVariant(args[++i]);
-      if (!variant) return usageError("unknown variant " + std::string(args[i]));
-      request.variant = *variant;
-    } else if (arg == "--fast") {
-      request.fastRecovery = true;
-    } else if (arg == "--keep-zero") {
-      request.keepZeroBlocks = true;
-    } else if (arg == "--json") {
-      json = true;
-    } else if (arg.starts_with("-") && arg.size() > 1) {
-      return usageError("unknown option " + std::string(arg));
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      return usageError("more than one file given");
-    }
+  FileArguments parsed = parseFileArguments(args, [&request](std::string_view arg) {
+    if (arg == "--fast") return request.fastRecovery = true;
+    if (arg == "--keep-zero") return request.keepZeroBlocks = true;
+    return false;
+  });
+  if (parsed.help) {
+    std::fputs(kScanUsage, stdout);
+    return 0;
   }
-  if (path.empty()) return usageError("no file given");
+  if (!parsed.error.empty()) return reportUsageError("scan", parsed.error, kScanUsage);
+  request.variant = parsed.variant;
 
   std::string error;
-  std::optional<ScanReport> report = runScanReport(path, request, &error);
+  std::optional<ScanReport> report = runScanReport(parsed.path, request, &error);
   if (!report) {
     std::fprintf(stderr, "vexl scan: %s\n", error.c_str());
     return kExitNothingRecovered;
   }
-  std::fputs((json ? formatScanReportJson(*report) : formatScanReportText(*report)).c_str(), stdout);
+  std::fputs((parsed.json ? formatScanReportJson(*report) : formatScanReportText(*report)).c_str(), stdout);
   return 0;
 }
 
