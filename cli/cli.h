@@ -14,5 +14,7 @@ inline constexpr int kExitUsage = 2;
 int recoverCommand(std::span<const std::string_view> args);
 int scanCommand(std::span<const std::string_view> args);
 int nodesCommand(std::span<const std::string_view> args);
+int propsCommand(std::span<const std::string_view> args);
+int tableCommand(std::span<const std::string_view> args);
 
 }  // namespace vexl::cli

@@ -95,4 +95,19 @@ TEST(Cli, NodesJsonListsTheNodeIndexOfEverySample) {
   EXPECT_EQ(vexl("nodes").status, 2);
 }
 
+TEST(Cli, PropsAndTableDecodeOneNode) {
+  std::string sample = std::string("'") + BRELLIN_SAMPLES_DIR + "/unicode-mailing-list.pst'";
+  Result store = vexl("props " + sample + " --nid 0x21 --json");
+  ASSERT_EQ(store.status, 0) << store.output;
+  EXPECT_NE(store.output.find("\"tag\": \"0x3001001F\""), std::string::npos) << store.output;  // display name
+
+  Result hierarchy = vexl("table " + sample + " --nid 301 --json");  // 0x12D, the root's hierarchy table
+  ASSERT_EQ(hierarchy.status, 0) << hierarchy.output;
+  EXPECT_NE(hierarchy.output.find("\"columns\""), std::string::npos);
+
+  EXPECT_EQ(vexl("props " + sample).status, 2);
+  EXPECT_EQ(vexl("props " + sample + " --nid banana").status, 2);
+  EXPECT_EQ(vexl("props " + sample + " --nid 0x7fffffe1").status, 1);  // no such node
+}
+
 }  // namespace

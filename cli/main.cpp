@@ -20,6 +20,8 @@ constexpr const char* kUsage =
     "  recover SOURCE -o TARGET   recover SOURCE into the new PST file TARGET\n"
     "  scan FILE                  scan FILE for surviving pages and blocks (see scan --help)\n"
     "  nodes FILE                 list the nodes of FILE's rebuilt node index (see nodes --help)\n"
+    "  props FILE --nid N         the properties of node N (see props --help)\n"
+    "  table FILE --nid N         the rows of table node N (see table --help)\n"
     "\n"
     "Options:\n"
     "  -h, --help                 show this help\n"
@@ -48,6 +50,8 @@ int main(int argc, char** argv) {
   if (command == "recover") return vexl::cli::recoverCommand(rest);
   if (command == "scan") return vexl::cli::scanCommand(rest);
   if (command == "nodes") return vexl::cli::nodesCommand(rest);
+  if (command == "props") return vexl::cli::propsCommand(rest);
+  if (command == "table") return vexl::cli::tableCommand(rest);
   std::fprintf(stderr, "vexl: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()), command.data(), kUsage);
   return vexl::cli::kExitUsage;
 }
