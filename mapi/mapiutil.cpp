@@ -21,12 +21,6 @@ void FreePadrlist(LPADRLIST lpAdrlist) {
   MAPIFreeBuffer(lpAdrlist);
 }
 
-HRESULT HrValidateIPMSubtree(LPMDB /*lpMDB*/, ULONG /*ulFlags*/, ULONG* lpcValues, LPSPropValue* lppValues,
-                             LPMAPIERROR* lpperr) {
-  if (lpcValues != nullptr) *lpcValues = 0;
-  if (lppValues != nullptr) *lppValues = nullptr;
-  if (lpperr != nullptr) *lpperr = nullptr;
-  return MAPI_E_NO_SUPPORT;
-}
+// HrValidateIPMSubtree is in store/impl_msgstore.cpp, beside the store it asks.
 
 }  // namespace vexl::mapi

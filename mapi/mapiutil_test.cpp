@@ -103,20 +103,21 @@ TEST(FreeRows, AddressListWithNullEntriesIsFreed) {
   EXPECT_EQ(mapiLiveBlockCount(), before);
 }
 
-TEST(SessionCalls, NotYetAvailableCallsAnswerWithoutOutputs) {
+TEST(SessionCalls, CallsBeforeInitialisationAnswerWithoutOutputs) {
   LPMAPISESSION session = reinterpret_cast<LPMAPISESSION>(1);
   EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED, &session), MAPI_E_NOT_INITIALIZED);
   EXPECT_EQ(session, nullptr);
+  LPPROFADMIN admin = reinterpret_cast<LPPROFADMIN>(1);
+  EXPECT_EQ(MAPIAdminProfiles(0, &admin), MAPI_E_NOT_INITIALIZED);
+  EXPECT_EQ(admin, nullptr);
 
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-  LPPROFADMIN admin = reinterpret_cast<LPPROFADMIN>(1);
-  EXPECT_EQ(MAPIAdminProfiles(0, &admin), MAPI_E_NO_SUPPORT);
-  EXPECT_EQ(admin, nullptr);
   ULONG count = 7;
   LPSPropValue values = reinterpret_cast<LPSPropValue>(1);
   EXPECT_TRUE(FAILED(HrValidateIPMSubtree(nullptr, MAPI_FORCE_CREATE | MAPI_FULL_IPM_TREE, &count, &values, nullptr)));
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(values, nullptr);
+  EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED, &session), MAPI_E_LOGON_FAILED);
   MAPIUninitialize();
 }
 

@@ -2,11 +2,13 @@
 
 #include <atomic>
 
+#include "mapi/store/profiles.h"
+
 namespace vexl::mapi {
 namespace {
 std::atomic<int> initCount{0};
 
-HRESULT notBuiltYet() { return initCount.load() > 0 ? MAPI_E_NO_SUPPORT : MAPI_E_NOT_INITIALIZED; }
+bool initialized() { return initCount.load() > 0; }
 }  // namespace
 
 HRESULT MAPIInitialize(LPVOID /*lpMapiInit*/) {
@@ -20,17 +22,21 @@ void MAPIUninitialize() {
   }
 }
 
-HRESULT MAPILogonEx(ULONG_PTR /*ulUIParam*/, LPTSTR /*lpszProfileName*/, LPTSTR /*lpszPassword*/,
-                    FLAGS /*flFlags*/, LPMAPISESSION* lppSession) {
+HRESULT MAPILogonEx(ULONG_PTR /*ulUIParam*/, LPTSTR lpszProfileName, LPTSTR /*lpszPassword*/,
+                    FLAGS flFlags, LPMAPISESSION* lppSession) {
   if (lppSession == nullptr) return MAPI_E_INVALID_PARAMETER;
   *lppSession = nullptr;
-  return notBuiltYet();
+  if (!initialized()) return MAPI_E_NOT_INITIALIZED;
+  // Only explicit profiles exist here: no default profile, no logon dialog.
+  if (lpszProfileName == nullptr) return MAPI_E_LOGON_FAILED;
+  return store::logon(lpszProfileName, flFlags, lppSession);
 }
 
 HRESULT MAPIAdminProfiles(ULONG /*ulFlags*/, LPPROFADMIN* lppProfAdmin) {
   if (lppProfAdmin == nullptr) return MAPI_E_INVALID_PARAMETER;
   *lppProfAdmin = nullptr;
-  return notBuiltYet();
+  if (!initialized()) return MAPI_E_NOT_INITIALIZED;
+  return store::adminProfiles(lppProfAdmin);
 }
 
 }  // namespace vexl::mapi

@@ -119,38 +119,15 @@ void MinimalStoreBuilder::createStore() {
   deletedItems_ = ndb_.allocateNid(NidType::NormalFolder);
   commonViews_ = ndb_.allocateNid(NidType::NormalFolder);
 
-  // The message store ([MS-PST] 2.4.3).
-  PropertyContextBuilder store(f);
-  store.set(Bin(idRecordKey), recordKey_);
-  store.setString(stringTag(idDisplayName), displayName_);
-  store.set(Bin(idIpmSubtree), entryId(ipmSubtree_));
-  store.set(Bin(idIpmWastebasket), entryId(deletedItems_));
-  store.set(Bin(idCommonViews), entryId(commonViews_));
-  store.set(Bin(idFinder), entryId(searchRoot_));
-  store.setInt32(L(idValidFolderMask), kValidFolderMask);
-  store.setInt32(L(idPstPassword), 0);
-  put(kNidMessageStore, 0, store.build());
-
-  // The name-to-ID map ([MS-PST] 2.4.7) with 251 buckets and one named
-  // property, PidLidReminderDelta in PSETID_Common, as 0x8000: readers
-  // expect a non-empty entry stream.
-  PropertyContextBuilder names(f);
-  constexpr std::uint32_t kBuckets = 251;
-  names.setInt32(L(idNameidBucketCount), static_cast<std::int32_t>(kBuckets));
-  names.set(Bin(idNameidStreamGuid), {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,  //
-                                      0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46});
-  // NAMEID: dwPropertyID, then N (bit 0) and wGuid (3: the first GUID of
-  // the stream), then wPropIdx.
-  constexpr std::uint32_t kLid = 0x8501;
-  constexpr std::uint16_t kGuidField = 3 << 1;
-  std::vector<std::uint8_t> entry = value::uint32(kLid);
-  for (std::uint8_t b : value::int16(kGuidField)) entry.push_back(b);
-  entry.push_back(0);
-  entry.push_back(0);
-  names.set(Bin(idNameidStreamEntry), entry);
-  names.set(Bin(idNameidStreamString), {});
-  names.set(Bin(static_cast<std::uint16_t>(0x1000 + (kLid ^ kGuidField) % kBuckets)), entry);
-  put(kNidNameToIdMap, 0, names.build());
+  storeDirty_ = true;
+  // PidLidReminderDelta in PSETID_Common as 0x8000: readers expect a
+  // non-empty entry stream.
+  PropertyName reminder;
+  reminder.guid = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  reminder.lid = 0x8501;
+  namedPropertyId(reminder, true);
+  writeStoreNode();
+  writeNameMap();
 
   ndb_.createNode(kNidSearchManagementQueue, 0, 0, 0);
   ndb_.createNode(kNidSearchDomainObject, 0, 0, 0);
@@ -164,11 +141,11 @@ void MinimalStoreBuilder::createStore() {
   put(kNidRecipientTable, 0, TableContextBuilder(f, recipientColumns()).build());
 
   // The root folder is its own parent ([MS-PST] 2.4.4).
-  folders_[kNidRootFolder] = Folder{"", "", kNidRootFolder, {}, {}, false};
-  folders_[ipmSubtree_] = Folder{"Top of Personal Folders", "", kNidRootFolder, {}, {}, false};
-  folders_[searchRoot_] = Folder{"Search Root", "", kNidRootFolder, {}, {}, false};
-  folders_[commonViews_] = Folder{"IPM_COMMON_VIEWS", "", kNidRootFolder, {}, {}, false};
-  folders_[deletedItems_] = Folder{"Deleted Items", "IPF.Note", ipmSubtree_, {}, {}, false};
+  folders_[kNidRootFolder] = Folder{"", "", kNidRootFolder, {}, {}, {}, false};
+  folders_[ipmSubtree_] = Folder{"Top of Personal Folders", "", kNidRootFolder, {}, {}, {}, false};
+  folders_[searchRoot_] = Folder{"Search Root", "", kNidRootFolder, {}, {}, {}, false};
+  folders_[commonViews_] = Folder{"IPM_COMMON_VIEWS", "", kNidRootFolder, {}, {}, {}, false};
+  folders_[deletedItems_] = Folder{"Deleted Items", "IPF.Note", ipmSubtree_, {}, {}, {}, false};
   folders_[kNidRootFolder].children = {ipmSubtree_, searchRoot_, commonViews_};
   folders_[ipmSubtree_].children = {deletedItems_};
   dirty_.insert({deletedItems_, ipmSubtree_, searchRoot_, commonViews_, kNidRootFolder});
@@ -176,8 +153,14 @@ void MinimalStoreBuilder::createStore() {
 }
 
 void MinimalStoreBuilder::flush() {
+  // A folder's counts also live in its parent's hierarchy table row.
+  std::set<Nid> parents;
+  for (Nid nid : dirty_) parents.insert(folders_.at(nid).parent);
+  dirty_.insert(parents.begin(), parents.end());
   for (Nid nid : dirty_) writeFolder(nid);
   dirty_.clear();
+  if (storeDirty_) writeStoreNode();
+  if (namesDirty_) writeNameMap();
 }
 
 void MinimalStoreBuilder::commit() {
@@ -190,7 +173,7 @@ std::map<PropTag, std::vector<std::uint8_t>> MinimalStoreBuilder::hierarchyRow(N
   std::map<PropTag, std::vector<std::uint8_t>> row;
   row[stringTag(idDisplayName)] = value::string(stringType_, folder.name);
   row[L(idContentCount)] = value::int32(static_cast<std::int32_t>(folder.contentRows.size()));
-  row[L(idContentUnread)] = value::int32(0);
+  row[L(idContentUnread)] = value::int32(static_cast<std::int32_t>(unreadCount(nid)));
   row[B(idSubfolders)] = value::boolean(!folder.children.empty());
   if (!folder.containerClass.empty())
     row[stringTag(idContainerClass)] = value::string(stringType_, folder.containerClass);
@@ -201,9 +184,10 @@ void MinimalStoreBuilder::writeFolder(Nid nid) {
   const NdbFormat& f = ndb_.format();
   Folder& folder = folders_.at(nid);
   PropertyContextBuilder pc(f);
+  for (const auto& [tag, bytes] : folder.props) pc.set(tag, bytes);
   pc.setString(stringTag(idDisplayName), folder.name);
   pc.setInt32(L(idContentCount), static_cast<std::int32_t>(folder.contentRows.size()));
-  pc.setInt32(L(idContentUnread), 0);
+  pc.setInt32(L(idContentUnread), static_cast<std::int32_t>(unreadCount(nid)));
   pc.setBool(B(idSubfolders), !folder.children.empty());
   if (!folder.containerClass.empty()) pc.setString(stringTag(idContainerClass), folder.containerClass);
   put(nid, folder.parent, pc.build());
@@ -222,7 +206,7 @@ void MinimalStoreBuilder::writeFolder(Nid nid) {
 
 Nid MinimalStoreBuilder::addFolder(Nid parent, const std::string& name, const std::string& containerClass) {
   const Nid nid = ndb_.allocateNid(NidType::NormalFolder);
-  folders_[nid] = Folder{name, containerClass, parent, {}, {}, false};
+  folders_[nid] = Folder{name, containerClass, parent, {}, {}, {}, false};
   folders_.at(parent).children.push_back(nid);
   dirty_.insert(nid);
   dirty_.insert(parent);

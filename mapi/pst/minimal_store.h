@@ -9,13 +9,17 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <map>
+#include <memory>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "mapi/pst/ndb_writer.h"
 #include "mapi/pst/prop_types.h"
+#include "mapi/pst/property_context.h"
 
 namespace vexl::pst {
 
@@ -33,6 +37,42 @@ struct AttachmentSpec {
   std::string filename;
   std::vector<std::uint8_t> data;
 };
+
+// Property values as the LTP layer stores them, by their full tag. String
+// values are in the store's string type (PT_UNICODE in Unicode files,
+// PT_STRING8 in ANSI files); the MAPI layer converts before it hands them on.
+using PropMap = std::map<PropTag, std::vector<std::uint8_t>>;
+
+// A message as the MAPI layer saves it: its own properties, its recipients
+// (one property map per row) and its attachments.
+struct AttachmentData;
+struct MessageData {
+  PropMap props;
+  std::vector<PropMap> recipients;
+  std::vector<AttachmentData> attachments;
+};
+struct AttachmentData {
+  PropMap props;
+  // PR_ATTACH_DATA_OBJ ([MS-PST] 2.3.3.5, PtypObject): an embedded message,
+  // or the bytes of an OLE compound file. At most one is used.
+  std::shared_ptr<MessageData> embedded;
+  std::vector<std::uint8_t> object;
+  bool hasObject = false;
+};
+
+// A named property ([MS-PST] 2.4.7): a property set GUID and a number or a
+// UTF-16LE name.
+struct PropertyName {
+  std::array<std::uint8_t, 16> guid{};
+  bool isString = false;
+  std::uint32_t lid = 0;
+  std::vector<std::uint8_t> name;  // UTF-16LE, no terminator
+  friend bool operator<(const PropertyName& a, const PropertyName& b) {
+    return std::tie(a.guid, a.isString, a.lid, a.name) < std::tie(b.guid, b.isString, b.lid, b.name);
+  }
+};
+
+enum class DeleteFolderResult { Deleted, NotFound, HasFolders, HasMessages, Refused };
 
 struct MessageSpec {
   std::string messageClass = "IPM.Note";
@@ -52,10 +92,54 @@ class MinimalStoreBuilder {
   // Writes the store, the name-to-ID map, templates and standard folders.
   void createStore();
   Nid ipmSubtree() const { return ipmSubtree_; }
+  const std::string& displayName() const { return displayName_; }
   Nid deletedItems() const { return deletedItems_; }
 
   Nid addFolder(Nid parent, const std::string& name, const std::string& containerClass = "IPF.Note");
   Nid addMessage(Nid folder, const MessageSpec& message);
+
+  // --- The messaging layer under MAPI ---------------------------------------
+  Nid rootFolder() const { return kNidRootFolder; }
+  Nid searchRoot() const { return searchRoot_; }
+  Nid commonViews() const { return commonViews_; }
+  bool hasFolder(Nid nid) const { return folders_.count(nid) != 0; }
+  Nid parentOf(Nid nid) const { return folders_.at(nid).parent; }
+  const std::string& folderName(Nid nid) const { return folders_.at(nid).name; }
+  std::size_t messageCount(Nid nid) const { return folders_.at(nid).contentRows.size(); }
+  std::size_t unreadCount(Nid nid) const;
+  const std::vector<Nid>& childFolders(Nid nid) const { return folders_.at(nid).children; }
+  // The child of `parent` whose display name equals `name` (ASCII case
+  // folded, as folder names compare in MAPI), or 0.
+  Nid findChildFolder(Nid parent, const std::string& name) const;
+  // Sets folder properties; PR_DISPLAY_NAME and PR_CONTAINER_CLASS rename
+  // and reclassify it. Folder counts are never taken from `props`.
+  void setFolderProps(Nid nid, const PropMap& props);
+  PropMap folderProps(Nid nid) const;
+  // Removes an empty folder and its tables ([MS-PST] 2.4.4); the standard
+  // folders are refused.
+  DeleteFolderResult deleteFolder(Nid parent, Nid nid);
+
+  // The standard folders that a full IPM tree has; creates those missing.
+  struct StandardFolders {
+    Nid inbox = 0, outbox = 0, sentItems = 0, views = 0;
+  };
+  const StandardFolders& ensureStandardFolders();
+
+  // Store properties beyond those the store node already has.
+  void setStoreProps(const PropMap& props);
+  const PropMap& storeProps() const { return storeProps_; }
+
+  // Messages: writes (or rewrites) message `nid` in `folder`.
+  Nid allocateMessageNid() { return ndb_.allocateNid(NidType::NormalMessage); }
+  void writeMessage(Nid folder, Nid nid, const MessageData& message);
+
+  // Named properties: the id of `name` (0x8000 and up), 0 when the name is
+  // unknown and `create` is false. The map node is rewritten at flush.
+  std::uint16_t namedPropertyId(const PropertyName& name, bool create);
+  std::size_t namedPropertyCount() const { return names_.size(); }
+
+  // NID of an entry ID made by entryId() for this store, or 0.
+  Nid nidFromEntryId(const std::uint8_t* bytes, std::size_t size) const;
 
   // Folders whose counts or tables changed are rewritten here, once per
   // flush rather than once per message; commit() flushes, then commits.
@@ -73,6 +157,7 @@ class MinimalStoreBuilder {
     Nid parent = 0;
     std::vector<Nid> children;
     std::vector<std::pair<Nid, std::map<PropTag, std::vector<std::uint8_t>>>> contentRows;
+    PropMap props;
     bool written = false;
   };
   void writeFolder(Nid nid);
@@ -85,6 +170,11 @@ class MinimalStoreBuilder {
   std::vector<PropTag> attachmentColumns() const;
   std::vector<PropTag> recipientColumns() const;
   void put(Nid nid, Nid parent, const NodeContent& content);
+  void writeStoreNode();
+  void writeNameMap();
+  NodeContent buildMessage(const MessageData& m, SubnodeNids& nids) const;
+  PropMap computedMessageProps(const MessageData& m) const;
+  PropMap contentsRow(const PropMap& props) const;
 
   NdbWriter& ndb_;
   std::set<Nid> dirty_;
@@ -92,6 +182,12 @@ class MinimalStoreBuilder {
   PropType stringType_;
   std::vector<std::uint8_t> recordKey_;
   std::map<Nid, Folder> folders_;
+  PropMap storeProps_;
+  bool storeDirty_ = false;
+  std::map<PropertyName, std::uint16_t> names_;
+  std::vector<PropertyName> nameOrder_;
+  bool namesDirty_ = false;
+  StandardFolders standard_;
   Nid ipmSubtree_ = 0, deletedItems_ = 0, searchRoot_ = 0, commonViews_ = 0;
 };
 

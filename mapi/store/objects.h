@@ -1,0 +1,23 @@
+// Factories of this layer's MAPI objects; each returns one reference.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "mapi/mapiinterfaces.h"
+#include "mapi/store/prop_convert.h"
+#include "mapi/store/store_context.h"
+
+namespace vexl::mapi::store {
+
+// A table over fixed rows (QueryRows, SetColumns, SeekRow, GetRowCount).
+LPMAPITABLE makeRowTable(std::vector<PropMap> rows);
+
+LPMDB makeMsgStore(std::shared_ptr<StoreContext> ctx, bool writable, std::vector<std::uint8_t> entryId);
+// The store behind an IMsgStore of this layer, or null.
+std::shared_ptr<StoreContext> contextOf(LPMDB store, bool* writable = nullptr);
+
+LPMAPIFOLDER makeFolder(std::shared_ptr<StoreContext> ctx, pst::Nid nid, bool writable);
+LPMESSAGE makeMessage(std::shared_ptr<StoreContext> ctx, pst::Nid folder, bool writable);
+
+}  // namespace vexl::mapi::store

@@ -1,0 +1,341 @@
+// The behaviours callers rely on, one per test: profiles, services, the
+// store's folders, property problems, named properties, folder deletion,
+// and the size limit of ANSI files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "mapi/mapiutil.h"
+#include "mapi/mapix.h"
+#include "mapi/pst/test_validators.h"
+#include "mapi/store/store_context.h"
+#include "mapi/store/test_mapi_support.h"
+
+namespace vexl::mapi {
+namespace {
+
+using test::getProp;
+
+// A profile with a configured PST service, a session and its store.
+class OpenStore : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(MAPIInitialize(nullptr), S_OK); }
+  void TearDown() override {
+    for (auto* f : folders_) f->Release();
+    if (store_) store_->Release();
+    if (session_) session_->Release();
+    if (admin_) {
+      admin_->DeleteProfile(const_cast<char*>(profile_.c_str()), 0);
+      admin_->Release();
+    }
+    store::setFileSizeLimitForTesting(0);
+    MAPIUninitialize();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    EXPECT_EQ(mapiLiveBlockCount(), 0u);
+  }
+
+  void open(const char* service, ULONG writeFlags = MDB_WRITE) {
+    dir_ = pst::test::makeTempDir("mapi-store");
+    path_ = dir_ + "/out.pst";
+    ASSERT_EQ(MAPIAdminProfiles(0, &admin_), S_OK);
+    profile_ = "StoreTest" + std::to_string(++serial_);
+    ASSERT_EQ(admin_->CreateProfile(const_cast<char*>(profile_.c_str()), nullptr, 0, 0), S_OK);
+    LPSERVICEADMIN services = nullptr;
+    ASSERT_EQ(admin_->AdminServices(const_cast<char*>(profile_.c_str()), nullptr, 0, 0, &services), S_OK);
+    ASSERT_EQ(services->CreateMsgService(const_cast<char*>(service), nullptr, 0, 0), S_OK);
+    LPMAPITABLE table = nullptr;
+    ASSERT_EQ(services->GetMsgServiceTable(0, &table), S_OK);
+    LPSRowSet rows = nullptr;
+    ASSERT_EQ(table->QueryRows(1, 0, &rows), S_OK);
+    ASSERT_EQ(rows->cRows, 1u);
+    MAPIUID uid{};
+    for (ULONG i = 0; i < rows->aRow[0].cValues; ++i)
+      if (rows->aRow[0].lpProps[i].ulPropTag == PR_SERVICE_UID)
+        std::copy_n(rows->aRow[0].lpProps[i].Value.bin.lpb, 16, uid.ab);
+    FreeProws(rows);
+    table->Release();
+    SPropValue config[] = {test::stringProp(PR_PST_PATH, path_.c_str()),
+                           test::stringProp(PR_DISPLAY_NAME, "Test Folders"),
+                           test::longProp(PR_PST_ENCRYPTION, static_cast<LONG>(PSTF_NO_ENCRYPTION))};
+    ASSERT_EQ(services->ConfigureMsgService(&uid, 0, 0, 3, config), S_OK);
+    services->Release();
+    ASSERT_TRUE(std::filesystem::exists(path_));
+    ASSERT_EQ(MAPILogonEx(0, const_cast<char*>(profile_.c_str()), nullptr, MAPI_EXTENDED | MAPI_EXPLICIT_PROFILE,
+                          &session_),
+              S_OK);
+    ASSERT_EQ(session_->GetMsgStoresTable(0, &table), S_OK);
+    ASSERT_EQ(table->QueryRows(10, 0, &rows), S_OK);
+    ASSERT_EQ(rows->cRows, 1u);
+    SBinary eid{};
+    for (ULONG i = 0; i < rows->aRow[0].cValues; ++i)
+      if (rows->aRow[0].lpProps[i].ulPropTag == PR_ENTRYID) eid = rows->aRow[0].lpProps[i].Value.bin;
+    ASSERT_EQ(session_->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr, writeFlags, &store_),
+              S_OK);
+    FreeProws(rows);
+    table->Release();
+  }
+
+  LPMAPIFOLDER openFolder(const std::vector<BYTE>& eid) {
+    ULONG type = 0;
+    LPUNKNOWN unk = nullptr;
+    if (FAILED(store_->OpenEntry(static_cast<ULONG>(eid.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(eid.data())),
+                                 &IID_IMAPIFolder, MAPI_MODIFY, &type, &unk)))
+      return nullptr;
+    folders_.push_back(static_cast<LPMAPIFOLDER>(unk));
+    return folders_.back();
+  }
+  LPMAPIFOLDER ipmSubtree() { return openFolder(getProp(store_, PR_IPM_SUBTREE_ENTRYID).bin); }
+  LPMAPIFOLDER createFolder(LPMAPIFOLDER parent, const char* name, ULONG flags = 0) {
+    LPMAPIFOLDER f = nullptr;
+    if (FAILED(parent->CreateFolder(FOLDER_GENERIC, const_cast<char*>(name), nullptr, nullptr, flags, &f))) return nullptr;
+    folders_.push_back(f);
+    return f;
+  }
+  HRESULT addMessage(LPMAPIFOLDER folder, const char* subject) {
+    LPMESSAGE m = nullptr;
+    if (HRESULT hr = folder->CreateMessage(nullptr, MAPI_DEFERRED_ERRORS, &m); FAILED(hr)) return hr;
+    SPropValue p = test::stringProp(PR_SUBJECT, subject);
+    m->SetProps(1, &p, nullptr);
+    const HRESULT hr = m->SaveChanges(KEEP_OPEN_READWRITE);
+    m->Release();
+    return hr;
+  }
+
+  static inline int serial_ = 0;
+  std::string dir_, path_, profile_;
+  LPPROFADMIN admin_ = nullptr;
+  LPMAPISESSION session_ = nullptr;
+  LPMDB store_ = nullptr;
+  std::vector<LPMAPIFOLDER> folders_;
+};
+
+TEST_F(OpenStore, ProfileNamesAreTakenUntilDeleted) {
+  ASSERT_EQ(MAPIAdminProfiles(0, &admin_), S_OK);
+  char name[] = "PstLoadTmp000";
+  ASSERT_EQ(admin_->CreateProfile(name, nullptr, 0, 0), S_OK);
+  char sameOtherCase[] = "PSTLOADTMP000";
+  EXPECT_EQ(admin_->CreateProfile(sameOtherCase, nullptr, 0, 0), E_ACCESSDENIED);
+  EXPECT_EQ(admin_->DeleteProfile(name, 0), S_OK);
+  EXPECT_EQ(admin_->DeleteProfile(name, 0), MAPI_E_NOT_FOUND);
+  LPMAPISESSION s = nullptr;
+  EXPECT_EQ(MAPILogonEx(0, name, nullptr, MAPI_EXTENDED | MAPI_EXPLICIT_PROFILE, &s), MAPI_E_LOGON_FAILED);
+  EXPECT_EQ(s, nullptr);
+  EXPECT_EQ(admin_->CreateProfile(name, nullptr, 0, 0), S_OK);
+  profile_ = name;
+}
+
+TEST_F(OpenStore, OnlyThePstServicesExistAndConfiguringNeedsAPath) {
+  ASSERT_EQ(MAPIAdminProfiles(0, &admin_), S_OK);
+  profile_ = "ServiceTest";
+  ASSERT_EQ(admin_->CreateProfile(const_cast<char*>(profile_.c_str()), nullptr, 0, 0), S_OK);
+  LPSERVICEADMIN services = nullptr;
+  ASSERT_EQ(admin_->AdminServices(const_cast<char*>(profile_.c_str()), nullptr, 0, 0, &services), S_OK);
+  char bogus[] = "MSEMS";
+  EXPECT_EQ(services->CreateMsgService(bogus, nullptr, 0, 0), MAPI_E_NOT_FOUND);
+  char ansi[] = "MSPST MS";
+  ASSERT_EQ(services->CreateMsgService(ansi, nullptr, 0, 0), S_OK);
+  LPMAPITABLE table = nullptr;
+  ASSERT_EQ(services->GetMsgServiceTable(0, &table), S_OK);
+  LPSRowSet rows = nullptr;
+  ASSERT_EQ(table->QueryRows(1, 0, &rows), S_OK);
+  MAPIUID uid{};
+  bool found = false;
+  for (ULONG i = 0; i < rows->aRow[0].cValues; ++i)
+    if (rows->aRow[0].lpProps[i].ulPropTag == PR_SERVICE_UID && rows->aRow[0].lpProps[i].Value.bin.cb == 16) {
+      std::copy_n(rows->aRow[0].lpProps[i].Value.bin.lpb, 16, uid.ab);
+      found = true;
+    }
+  EXPECT_TRUE(found);
+  FreeProws(rows);
+  table->Release();
+  SPropValue name = test::stringProp(PR_DISPLAY_NAME, "x");
+  EXPECT_EQ(services->ConfigureMsgService(&uid, 0, 0, 1, &name), MAPI_E_UNCONFIGURED);
+  SPropValue badPath = test::stringProp(PR_PST_PATH, "/nonexistent-dir/x.pst");
+  EXPECT_TRUE(FAILED(services->ConfigureMsgService(&uid, 0, 0, 1, &badPath)));
+  // Logging on to a profile without a store gives an empty stores table.
+  LPMAPISESSION s = nullptr;
+  ASSERT_EQ(MAPILogonEx(0, const_cast<char*>(profile_.c_str()), nullptr, MAPI_EXTENDED, &s), S_OK);
+  ASSERT_EQ(s->GetMsgStoresTable(0, &table), S_OK);
+  ULONG count = 9;
+  EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
+  EXPECT_EQ(count, 0u);
+  table->Release();
+  s->Release();
+  services->Release();
+}
+
+TEST_F(OpenStore, ValidateIpmSubtreeCreatesTheStandardFoldersOnce) {
+  open("MSUPST MS");
+  ULONG n = 0;
+  LPSPropValue v = nullptr;
+  ASSERT_EQ(HrValidateIPMSubtree(store_, MAPI_FORCE_CREATE | MAPI_FULL_IPM_TREE, &n, &v, nullptr), S_OK);
+  ASSERT_EQ(n, 9u);
+  EXPECT_EQ(v[0].ulPropTag, PR_VALID_FOLDER_MASK);
+  EXPECT_EQ(v[0].Value.ul, 0xFFu);
+  std::vector<std::vector<BYTE>> first;
+  for (ULONG i = 1; i < n; ++i) {
+    std::vector<BYTE> eid(v[i].Value.bin.lpb, v[i].Value.bin.lpb + v[i].Value.bin.cb);
+    LPMAPIFOLDER f = openFolder(eid);
+    ASSERT_NE(f, nullptr) << std::hex << v[i].ulPropTag;
+    first.push_back(eid);
+    if (v[i].ulPropTag == PROP_TAG(PT_BINARY, 0)) {
+      EXPECT_EQ(getProp(f, PR_DISPLAY_NAME).text, "Inbox");
+    }
+  }
+  MAPIFreeBuffer(v);
+  // A second call finds the same folders rather than new ones.
+  ASSERT_EQ(HrValidateIPMSubtree(store_, MAPI_FORCE_CREATE | MAPI_FULL_IPM_TREE, &n, &v, nullptr), S_OK);
+  for (ULONG i = 1; i < n; ++i)
+    EXPECT_EQ(std::vector<BYTE>(v[i].Value.bin.lpb, v[i].Value.bin.lpb + v[i].Value.bin.cb), first[i - 1]);
+  MAPIFreeBuffer(v);
+  EXPECT_EQ(HrValidateIPMSubtree(nullptr, 0, &n, &v, nullptr), MAPI_E_INVALID_PARAMETER);
+}
+
+TEST_F(OpenStore, SetPropsReportsRefusedValuesAndKeepsTheRest) {
+  open("MSUPST MS");
+  LPMAPIFOLDER top = ipmSubtree();
+  LPMESSAGE m = nullptr;
+  ASSERT_EQ(top->CreateMessage(nullptr, MAPI_DEFERRED_ERRORS, &m), S_OK);
+  SPropValue obj{};
+  obj.ulPropTag = PR_ATTACH_DATA_OBJ;
+  std::vector<BYTE> fake(24, 1);
+  SPropValue props[] = {test::stringProp(PR_SUBJECT, "Hello"), obj, test::binaryProp(PR_ENTRYID, fake),
+                        test::longProp(PR_IMPORTANCE, 2)};
+  LPSPropProblemArray problems = nullptr;
+  ASSERT_EQ(m->SetProps(4, props, &problems), S_OK);
+  ASSERT_NE(problems, nullptr);
+  ASSERT_EQ(problems->cProblem, 2u);
+  EXPECT_EQ(problems->aProblem[0].ulIndex, 1u);
+  EXPECT_EQ(problems->aProblem[0].scode, MAPI_E_INVALID_TYPE);
+  EXPECT_EQ(problems->aProblem[1].ulIndex, 2u);
+  EXPECT_EQ(problems->aProblem[1].scode, MAPI_E_COMPUTED);
+  MAPIFreeBuffer(problems);
+  // Without a problem array the call still succeeds.
+  EXPECT_EQ(m->SetProps(4, props, nullptr), S_OK);
+  // An 8-bit subject in a Unicode store reads back in either width.
+  EXPECT_EQ(getProp(m, PR_SUBJECT_A).text, "Hello");
+  EXPECT_EQ(getProp(m, PR_SUBJECT_W).tag, PR_SUBJECT_W);
+  EXPECT_EQ(getProp(m, PR_IMPORTANCE).l, 2);
+  EXPECT_EQ(PROP_TYPE(getProp(m, PR_BODY).tag), PT_ERROR);
+  EXPECT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+  // Still writable after a save that kept it open.
+  SPropValue body = test::stringProp(PR_BODY, "text");
+  EXPECT_EQ(m->SetProps(1, &body, nullptr), S_OK);
+  EXPECT_EQ(m->SaveChanges(0), S_OK);
+  m->Release();
+  EXPECT_EQ(getProp(top, PR_CONTENT_COUNT).l, 1);
+}
+
+TEST_F(OpenStore, NamedPropertiesGetOneIdPerNameAndTheMapGrows) {
+  open("MSPST MS");
+  GUID set{0x00062008, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+  MAPINAMEID byId{&set, MNID_ID, {}};
+  byId.Kind.lID = 0x8580;
+  char16_t text[] = u"x-custom-header";
+  MAPINAMEID byName{const_cast<GUID*>(&PS_PUBLIC_STRINGS), MNID_STRING, {}};
+  byName.Kind.lpwstrName = text;
+  LPMAPINAMEID names[] = {&byId, &byName, &byId};
+  LPSPropTagArray tags = nullptr;
+  // Unknown names without MAPI_CREATE give error tags.
+  ASSERT_EQ(store_->GetIDsFromNames(2, names, 0, &tags), MAPI_W_ERRORS_RETURNED);
+  EXPECT_EQ(PROP_TYPE(tags->aulPropTag[0]), PT_ERROR);
+  MAPIFreeBuffer(tags);
+  ASSERT_EQ(store_->GetIDsFromNames(3, names, MAPI_CREATE, &tags), S_OK);
+  ASSERT_EQ(tags->cValues, 3u);
+  EXPECT_GE(PROP_ID(tags->aulPropTag[0]), 0x8000u);
+  EXPECT_NE(tags->aulPropTag[0], tags->aulPropTag[1]);
+  EXPECT_EQ(tags->aulPropTag[0], tags->aulPropTag[2]);
+  const ULONG first = tags->aulPropTag[0];
+  MAPIFreeBuffer(tags);
+  // The same name asked again, through a folder this time, keeps its id.
+  LPMAPIFOLDER top = ipmSubtree();
+  ASSERT_EQ(top->GetIDsFromNames(1, names, 0, &tags), S_OK);
+  EXPECT_EQ(tags->aulPropTag[0], first);
+  MAPIFreeBuffer(tags);
+  EXPECT_EQ(store_->GetIDsFromNames(0, nullptr, MAPI_CREATE, &tags), MAPI_E_NO_SUPPORT);
+}
+
+TEST_F(OpenStore, CreateFolderOpensAnExistingFolderOnlyWhenAsked) {
+  open("MSUPST MS");
+  LPMAPIFOLDER top = ipmSubtree();
+  LPMAPIFOLDER a = createFolder(top, "Projects");
+  ASSERT_NE(a, nullptr);
+  LPMAPIFOLDER dup = nullptr;
+  char again[] = "projects";
+  EXPECT_EQ(top->CreateFolder(FOLDER_GENERIC, again, nullptr, nullptr, 0, &dup), MAPI_E_COLLISION);
+  LPMAPIFOLDER b = createFolder(top, "projects", OPEN_IF_EXISTS | MAPI_DEFERRED_ERRORS);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(getProp(a, PR_ENTRYID).bin, getProp(b, PR_ENTRYID).bin);
+  EXPECT_EQ(getProp(top, PR_SUBFOLDERS).l, 1);
+  // A Unicode name with MAPI_UNICODE.
+  char16_t wide[] = u"Caf\u00e9";
+  LPMAPIFOLDER c = nullptr;
+  ASSERT_EQ(top->CreateFolder(FOLDER_GENERIC, reinterpret_cast<char*>(wide), nullptr, nullptr, MAPI_UNICODE, &c), S_OK);
+  folders_.push_back(c);
+  EXPECT_EQ(getProp(c, PR_DISPLAY_NAME_W, MAPI_UNICODE).tag, PR_DISPLAY_NAME_W);
+}
+
+TEST_F(OpenStore, DeleteFolderRemovesOnlyEmptyFolders) {
+  open("MSUPST MS");
+  LPMAPIFOLDER top = ipmSubtree();
+  LPMAPIFOLDER withMail = createFolder(top, "Mail");
+  LPMAPIFOLDER withChild = createFolder(top, "Parent");
+  createFolder(withChild, "Child");
+  LPMAPIFOLDER empty = createFolder(top, "Empty");
+  ASSERT_EQ(addMessage(withMail, "kept"), S_OK);
+  auto del = [top](LPMAPIFOLDER f) {
+    auto eid = getProp(f, PR_ENTRYID).bin;
+    return top->DeleteFolder(static_cast<ULONG>(eid.size()), reinterpret_cast<LPENTRYID>(eid.data()), 0, nullptr, 0);
+  };
+  EXPECT_EQ(del(withMail), MAPI_E_HAS_MESSAGES);
+  EXPECT_EQ(del(withChild), MAPI_E_HAS_FOLDERS);
+  auto emptyId = getProp(empty, PR_ENTRYID).bin;
+  EXPECT_EQ(del(empty), S_OK);
+  EXPECT_EQ(top->DeleteFolder(static_cast<ULONG>(emptyId.size()), reinterpret_cast<LPENTRYID>(emptyId.data()), 0,
+                              nullptr, 0),
+            MAPI_E_NOT_FOUND);
+  EXPECT_EQ(PROP_TYPE(getProp(empty, PR_ENTRYID).tag), 0u);  // the object refuses GetProps
+  // The standard folders cannot go.
+  LPMAPIFOLDER deleted = openFolder(getProp(store_, PR_IPM_WASTEBASKET_ENTRYID).bin);
+  EXPECT_EQ(del(deleted), MAPI_E_NO_ACCESS);
+  // A released-later object of a deleted folder refuses work instead of
+  // writing into a folder that no longer exists.
+  LPMESSAGE m = nullptr;
+  EXPECT_EQ(empty->CreateMessage(nullptr, 0, &m), MAPI_E_OBJECT_DELETED);
+  EXPECT_EQ(m, nullptr);
+}
+
+TEST_F(OpenStore, ReadOnlyStoreRefusesWrites) {
+  open("MSUPST MS", 0);
+  LPMAPIFOLDER top = ipmSubtree();
+  LPMAPIFOLDER f = nullptr;
+  char name[] = "X";
+  EXPECT_EQ(top->CreateFolder(FOLDER_GENERIC, name, nullptr, nullptr, 0, &f), MAPI_E_NO_ACCESS);
+  SPropValue p = test::stringProp(PR_DISPLAY_NAME, "renamed");
+  EXPECT_EQ(store_->SetProps(1, &p, nullptr), MAPI_E_NO_ACCESS);
+}
+
+TEST_F(OpenStore, AnsiSaveThatWouldPassTheLimitIsRefusedAndTheFileStaysGood) {
+  store::setFileSizeLimitForTesting(3u << 20);
+  open("MSPST MS");
+  LPMAPIFOLDER top = ipmSubtree();
+  ASSERT_EQ(addMessage(top, "first"), S_OK);
+  LPMESSAGE m = nullptr;
+  ASSERT_EQ(top->CreateMessage(nullptr, 0, &m), S_OK);
+  std::vector<BYTE> big(3u << 20, 0x5A);
+  SPropValue p = test::binaryProp(PR_RTF_COMPRESSED, big);
+  ASSERT_EQ(m->SetProps(1, &p, nullptr), S_OK);
+  EXPECT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), MAPI_E_NOT_ENOUGH_DISK);
+  m->Release();
+  EXPECT_EQ(getProp(top, PR_CONTENT_COUNT).l, 1);
+  ULONG flags = LOGOFF_NO_WAIT;
+  EXPECT_EQ(store_->StoreLogoff(&flags), S_OK);
+  EXPECT_LT(std::filesystem::file_size(path_), 3u << 20);
+  if (pst::test::haveTool("pffinfo")) {
+    const auto info = pst::test::runCommand("pffinfo '" + path_ + "'");
+    EXPECT_EQ(info.status, 0) << info.output;
+  }
+}
+
+}  // namespace
+}  // namespace vexl::mapi
