@@ -10,6 +10,7 @@
 
 #include "mapi/mapiutil.h"
 #include "mapi/mapix.h"
+#include "mapi/olestorage.h"
 #include "mapi/pst/test_validators.h"
 #include "mapi/store/test_mapi_support.h"
 
@@ -255,6 +256,21 @@ Written writeMailbox(const std::string& dir, PstFormat format) {
   inner->Release();
   EXPECT_EQ(a->SaveChanges(MAPI_DEFERRED_ERRORS), S_OK);
   a->Release();
+  // An OLE 2 object: the storage copied into the attachment.
+  EXPECT_EQ(m->CreateAttach(nullptr, MAPI_DEFERRED_ERRORS, &num, &a), S_OK);
+  EXPECT_EQ(setProps(a, {test::longProp(PR_ATTACH_METHOD, ATTACH_OLE), test::stringProp(PR_DISPLAY_NAME, "Picture")}),
+            S_OK);
+  EXPECT_EQ(a->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_MODIFY | MAPI_CREATE | MAPI_DEFERRED_ERRORS, &unk),
+            S_OK);
+  auto* stg = static_cast<IStorage*>(unk);
+  IStream* contents = nullptr;
+  EXPECT_EQ(stg->CreateStream(u"CONTENTS", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &contents), S_OK);
+  EXPECT_EQ(contents->Write("OLE-PAYLOAD-BYTES", 17, nullptr), S_OK);
+  contents->Release();
+  EXPECT_EQ(stg->Commit(STGC_DEFAULT), S_OK);
+  stg->Release();
+  EXPECT_EQ(a->SaveChanges(MAPI_DEFERRED_ERRORS), S_OK);
+  a->Release();
   EXPECT_EQ(m->SaveChanges(MAPI_DEFERRED_ERRORS), S_OK);
   m->Release();
 
@@ -310,6 +326,7 @@ TEST_P(EndToEnd, ValidatorsFindEveryItemWithItsValues) {
     EXPECT_TRUE(grep("Original note inside")) << tree;
     EXPECT_TRUE(grep("Lunch on Friday")) << tree;
     EXPECT_TRUE(grep("abcdefghijklmnopqrstuvwxyzabc")) << tree;
+    EXPECT_TRUE(grep("OLE-PAYLOAD-BYTES")) << tree;
   }
   if (pst::test::haveTool("readpst")) {
     const std::string out = dir.path + "/readpst";

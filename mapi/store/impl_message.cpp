@@ -148,7 +148,19 @@ class Attach final : public PropObject<Attach, IAttach> {
       *out = new Message(owner_->ctx_, 0, this, data_.embedded.get());
       return S_OK;
     }
-    // OLE storages: see the report of this layer; not offered here.
+    if (*iid == IID_IStorage) {
+      // The compound file's bytes become the object when the root storage
+      // is committed; the attachment still needs its own SaveChanges.
+      *out = makeStorage(
+          [this](std::vector<std::uint8_t> bytes) {
+            data_.embedded.reset();
+            data_.object = std::move(bytes);
+            data_.hasObject = true;
+            return S_OK;
+          },
+          this);
+      return S_OK;
+    }
     return MAPI_E_INTERFACE_NOT_SUPPORTED;
   }
   void putEmbedded(pst::MessageData m) {
