@@ -4,12 +4,12 @@
 // item reports.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <functional>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string_view>
 
@@ -42,12 +42,20 @@ Export runPffexport(const std::string& path) {
   fs::create_directories(dir);
   const std::string command = "cd '" + dir.string() + "' && pffexport -q -m all -t x '" + path + "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
-  const std::regex item("[A-Za-z]+[0-9]{5}");
+  // Item directories: letters, then five digits (Message00001).
+  auto isItem = [](const std::string& n) {
+    if (n.size() < 6) return false;
+    const std::size_t digits = n.size() - 5;
+    for (std::size_t i = 0; i < n.size(); ++i)
+      if (i < digits ? !std::isalpha(static_cast<unsigned char>(n[i])) : !std::isdigit(static_cast<unsigned char>(n[i])))
+        return false;
+    return true;
+  };
   std::function<void(const fs::path&)> walk = [&](const fs::path& p) {
     for (const auto& e : fs::directory_iterator(p)) {
       if (!e.is_directory()) continue;
       const std::string name = e.path().filename().string();
-      if (std::regex_match(name, item)) {
+      if (isItem(name)) {
         for (const auto& f : fs::directory_iterator(e.path())) {
           if (!f.is_regular_file() || f.path().extension() != ".txt" || f.path().filename() == "InternetHeaders.txt") continue;
           std::ifstream in(f.path());
