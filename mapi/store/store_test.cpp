@@ -305,6 +305,60 @@ TEST_F(OpenStore, DeleteFolderRemovesOnlyEmptyFolders) {
   EXPECT_EQ(m, nullptr);
 }
 
+TEST_F(OpenStore, EmptyEntryIdOpensTheRootFolder) {
+  open("MSUPST MS");
+  ULONG type = 0;
+  LPUNKNOWN unk = nullptr;
+  ASSERT_EQ(store_->OpenEntry(0, nullptr, &IID_IMAPIFolder, MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS | MAPI_MODIFY,
+                              &type, &unk),
+            S_OK);
+  folders_.push_back(static_cast<LPMAPIFOLDER>(unk));
+  EXPECT_EQ(type, MAPI_FOLDER);
+  EXPECT_EQ(getProp(folders_.back(), PR_FOLDER_TYPE).l, static_cast<LONG>(FOLDER_ROOT));
+  std::vector<BYTE> wrong(24, 0);
+  EXPECT_EQ(store_->OpenEntry(24, reinterpret_cast<LPENTRYID>(wrong.data()), nullptr, 0, &type, &unk),
+            MAPI_E_INVALID_ENTRYID);
+}
+
+TEST_F(OpenStore, ModifyRecipientsAddAppendsAndAssignsRowIds) {
+  open("MSPST MS");
+  LPMAPIFOLDER top = ipmSubtree();
+  LPMESSAGE m = nullptr;
+  ASSERT_EQ(top->CreateMessage(nullptr, 0, &m), S_OK);
+  auto add = [m](const char* who, LONG rowId) {
+    void* p = nullptr;
+    MAPIAllocateBuffer(static_cast<ULONG>(CbNewADRLIST(1)), &p);
+    auto* list = static_cast<LPADRLIST>(p);
+    void* v = nullptr;
+    MAPIAllocateBuffer(3 * sizeof(SPropValue), &v);
+    auto* props = static_cast<LPSPropValue>(v);
+    props[0] = test::stringProp(PR_DISPLAY_NAME, who);
+    props[1] = test::longProp(PR_RECIPIENT_TYPE, MAPI_TO);
+    props[2] = test::longProp(PR_ROWID, rowId);  // ignored: the message numbers its rows
+    list->cEntries = 1;
+    list->aEntries[0] = ADRENTRY{0, 3, props};
+    const HRESULT hr = m->ModifyRecipients(MODRECIP_ADD, list);
+    FreePadrlist(list);
+    return hr;
+  };
+  EXPECT_EQ(add("One", 7), S_OK);
+  EXPECT_EQ(add("Two", 7), S_OK);
+  LPMAPITABLE table = nullptr;
+  ASSERT_EQ(m->GetRecipientTable(0, &table), S_OK);
+  SizedSPropTagArray<2> cols{2, {PR_ROWID, PR_DISPLAY_NAME}};
+  ASSERT_EQ(table->SetColumns(cols.get(), 0), S_OK);
+  LPSRowSet rows = nullptr;
+  ASSERT_EQ(table->QueryRows(10, 0, &rows), S_OK);
+  ASSERT_EQ(rows->cRows, 2u);
+  EXPECT_EQ(rows->aRow[0].lpProps[0].Value.l, 0);
+  EXPECT_EQ(rows->aRow[1].lpProps[0].Value.l, 1);
+  EXPECT_STREQ(rows->aRow[1].lpProps[1].Value.lpszA, "Two");
+  FreeProws(rows);
+  table->Release();
+  ASSERT_EQ(m->SaveChanges(0), S_OK);
+  m->Release();
+}
+
 TEST_F(OpenStore, ReadOnlyStoreRefusesWrites) {
   open("MSUPST MS", 0);
   LPMAPIFOLDER top = ipmSubtree();
