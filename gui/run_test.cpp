@@ -109,7 +109,7 @@ class RunTest : public QObject {
     QCOMPARE(skinDuringRun, QStringLiteral("stopbutton"));
     QVERIFY(timerDuringRun);
     const QStringList log = form->LogLines();
-    QVERIFY2(log.size() >= 13, qPrintable(log.join(u'\n')));
+    QVERIFY2(log.size() >= 12, qPrintable(log.join(u'\n')));
     QCOMPARE(log.mid(0, 6),
              QStringList({QStringLiteral("Start recovery process ..."), Separator(),
                           QStringLiteral("File to be recovered: '%1'; File size = 271,360 bytes").arg(source),
