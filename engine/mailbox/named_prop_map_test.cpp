@@ -3,9 +3,15 @@
 // cases that leave the map empty. Every MAPI block is freed.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <unistd.h>
+
+#include "engine/core/code_page.h"
 #include "engine/ltp/heap_on_node.h"
 #include "engine/ltp/test_heap_builder.h"
 #include "engine/mailbox/named_prop_map.h"
+#include "engine/mapiout/prop_copy.h"
+#include "engine/mapiout/target_store.h"
 #include "engine/mapiout/test_fake_mapi.h"
 #include "mapi/mapiguid.h"
 
@@ -140,6 +146,78 @@ TEST_F(NamedPropMap, WithoutCompleteEntriesOrANodeTheMapStaysEmpty) {
   tc.node().format->nodeIndex().append(kNidNameToIdMap, copy);
   EXPECT_EQ(buildNamedPropMap(*tc.node().format, &store, ids), 0);
   EXPECT_TRUE(store.names.empty());
+}
+
+// Through the real target store: names registered in a new Unicode PST,
+// then a message copied with its named properties under the new ids.
+TEST(NamedPropMapStore, NamedPropertiesLandOnTheirNamesInANewFile) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("named-prop-map-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  ASSERT_TRUE(setSystemAnsiCodePage(1252));
+  {
+    const Bytes strings = le32(16) + utf16le(u"Keywords");
+    MapNode map(guidBytes(kCommon), nameid(0x8520, 2, false, 0x10) + nameid(0, 3, true, 0x11), strings);
+    auto target = makeMapiTargetStore();
+    ASSERT_TRUE(target->initialize());
+    ASSERT_TRUE(target->create((dir / "named.pst").string(), kPstNoEncryption, "Named", "", PstFormat::Unicode));
+    NamedPropIds ids;
+    ASSERT_EQ(buildNamedPropMap(map.format(), target->store(), ids), 1);
+    ASSERT_EQ(ids.size(), 2u);
+
+    // The store's own answer for the string name is the id recorded.
+    char16_t keywords[] = u"Keywords";
+    GUID common = kCommon;
+    MAPINAMEID name{&common, MNID_STRING, {}};
+    name.Kind.lpwstrName = keywords;
+    LPMAPINAMEID names[] = {&name};
+    LPSPropTagArray tags = nullptr;
+    ASSERT_EQ(target->store()->GetIDsFromNames(1, names, 0, &tags), S_OK);
+    const ULONG keywordsId = PROP_ID(tags->aulPropTag[0]);
+    MAPIFreeBuffer(tags);
+    ASSERT_NE(ids.find(0x8011), nullptr);
+    EXPECT_EQ(*ids.find(0x8011), keywordsId);
+
+    IMAPIFolder* inbox = target->folder(kFolderInbox);
+    ASSERT_NE(inbox, nullptr);
+    IMessage* message = nullptr;
+    ASSERT_EQ(inbox->CreateMessage(nullptr, 0, &message), S_OK);
+    SPropValue props[4]{};
+    props[0].ulPropTag = PR_SUBJECT_A;
+    props[0].Value.lpszA = const_cast<char*>("caf\xE9");
+    props[1].ulPropTag = PROP_TAG(PT_STRING8, 0x8011);
+    props[1].Value.lpszA = const_cast<char*>("red");
+    props[2].ulPropTag = PROP_TAG(PT_LONG, 0x8010);
+    props[2].Value.l = 42;
+    props[3].ulPropTag = PR_RTF_IN_SYNC;
+    props[3].Value.b = 1;
+    NdbNode node;
+    for (const bool batch : {true, false}) {
+      PropCopySettings settings;
+      settings.unicode = true;
+      settings.batch = batch;
+      settings.namedPropIds = &ids;
+      copyProps(settings, node, 4, props, message);
+
+      SizedSPropTagArray<4> wanted{4, {PR_SUBJECT_W, PROP_TAG(PT_UNICODE, keywordsId),
+                                       PROP_TAG(PT_LONG, *ids.find(0x8010)), PR_RTF_IN_SYNC}};
+      ULONG count = 0;
+      LPSPropValue values = nullptr;
+      ASSERT_TRUE(SUCCEEDED(message->GetProps(wanted.get(), 0, &count, &values)));
+      ASSERT_EQ(count, 4u);
+      ASSERT_EQ(values[0].ulPropTag, PR_SUBJECT_W);
+      EXPECT_EQ(std::u16string(values[0].Value.lpszW), u"caf\u00E9");
+      ASSERT_EQ(values[1].ulPropTag, PROP_TAG(PT_UNICODE, keywordsId));
+      EXPECT_EQ(std::u16string(values[1].Value.lpszW), u"red");
+      ASSERT_EQ(values[2].ulPropTag, PROP_TAG(PT_LONG, *ids.find(0x8010)));
+      EXPECT_EQ(values[2].Value.l, 42);
+      EXPECT_EQ(PROP_TYPE(values[3].ulPropTag), PT_ERROR);  // never written
+      MAPIFreeBuffer(values);
+    }
+    message->Release();
+    target->shutdown();
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
