@@ -1,5 +1,7 @@
 #include "gui/FileNames.h"
 
+#include "engine/core/path_names.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -14,16 +16,7 @@ QString& programPathOverride() {
 }  // namespace
 
 QString MakeTargetName(const QString& source) {
-  QString stem = source;
-  const qsizetype mark = [&] {
-    for (qsizetype i = source.size() - 1; i >= 0; --i) {
-      const QChar c = source.at(i);
-      if (c == u'.' || c == u'\\' || c == u'/' || c == u':') return i;
-    }
-    return qsizetype{-1};
-  }();
-  if (mark >= 0 && source.at(mark) == u'.') stem.truncate(mark);
-  return stem + QStringLiteral("_recovered") + QStringLiteral(".pst");
+  return QString::fromStdString(vexl::makeTargetName(source.toStdString()));
 }
 
 QString ProgramFilePath() {

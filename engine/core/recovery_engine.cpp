@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/core/path_names.h"
 #include "engine/file/file64_ex.h"
 
 namespace vexl {
@@ -27,14 +28,8 @@ RecoveryEngine::RecoveryEngine(EngineCallback callback, void* user, EngineServic
     : EngineContext(callback, user), services_(std::move(services)) {}
 
 std::string RecoveryEngine::splitFileName(const std::string& targetPath, std::uint32_t number) {
-  std::size_t mark = targetPath.find_last_of(".\\:/");
-  std::string stem = targetPath;
-  std::string extension;
-  if (mark != std::string::npos && targetPath[mark] == '.') {
-    stem = targetPath.substr(0, mark);
-    extension = targetPath.substr(mark);
-  }
-  return formatPrintf("%s_%lu%s", {stem, number, extension});
+  StemAndExtension parts = splitExtension(targetPath);
+  return formatPrintf("%s_%lu%s", {parts.stem, number, parts.extension});
 }
 
 PstFormat RecoveryEngine::chooseTargetFormat() {

@@ -1,5 +1,7 @@
 #include "engine/ltp/item_report.h"
 
+#include "engine/core/json.h"
+
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -33,23 +35,6 @@ std::string hex32(std::uint32_t v) {
   char b[16];
   std::snprintf(b, sizeof b, "0x%08" PRIX32, v);
   return b;
-}
-
-std::string jsonString(std::string_view s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char b[8];
-      std::snprintf(b, sizeof b, "\\u%04x", c);
-      out += b;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 std::string hexBytes(const BYTE* p, std::size_t n) {
