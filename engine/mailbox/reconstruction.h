@@ -26,7 +26,7 @@ class MailboxReconstruction {
   virtual void resetForNextFile() = 0;
 };
 
-// Until folders and messages can be decoded there is nothing to write.
+// The reconstruction over `ndb`'s node index into `store`.
 std::unique_ptr<MailboxReconstruction> makeMailboxReconstruction(EngineContext& engine, NdbFormat& ndb,
                                                                  TargetStore& store);
 

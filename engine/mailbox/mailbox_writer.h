@@ -1,0 +1,69 @@
+// The walk that writes the source mailbox into one target file: the store
+// step (display name, special folders), folders with their placeholders and
+// the removal of folders that received nothing, messages with recipients
+// and attachments, and attachments whose message is lost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/core/engine_context.h"
+#include "engine/mailbox/run_state.h"
+#include "engine/mapiout/prop_copy.h"
+#include "engine/mapiout/target_store.h"
+#include "engine/ndb/ndb_format.h"
+
+namespace vexl {
+
+inline constexpr std::uint32_t kNidMessageStore = 0x21;
+inline constexpr std::uint32_t kNidRootFolder = 0x122;
+inline constexpr std::uint32_t kNidOfflineIpmSubtree = 0x2142;
+inline constexpr std::uint32_t kNidAttachmentTable = 0x671;
+inline constexpr std::uint32_t kNidRecipientTable = 0x692;
+
+// Folders nested deeper than this below the root are left unused (for the
+// lost-and-found passes) instead of being recursed into: a hostile parent
+// chain must not exhaust the stack.
+inline constexpr int kMaxFolderDepth = 256;
+
+// True for "Recovered_Folder" followed by 1 or more digits that make an
+// unsigned 32-bit number.
+bool isPlaceholderText(const std::string& name);
+// The next placeholder folder name; the counter belongs to the process.
+std::string nextPlaceholderName();
+
+class MailboxWriter {
+ public:
+  MailboxWriter(EngineContext& engine, NdbFormat& ndb, TargetStore& store, MailboxRunState& state);
+
+  // Store step: 1 when the store node was read.
+  int recoverStore();
+  // Root walk: items recovered.
+  std::int32_t recoverMessages();
+  // Looks `nid` up and dispatches it by kind into `parent`; 0 for a zero,
+  // unknown or used NID.
+  std::int32_t recoverNode(std::uint32_t nid, mapi::IMAPIFolder* parent);
+  // Dispatch of an opened node by its NID type.
+  std::int32_t recoverByKind(NdbNode& node, mapi::IMAPIFolder* parent, int depth = 0);
+
+  std::int32_t recoverFolder(NdbNode& node, mapi::IMAPIFolder* parent, int depth = 0);
+  std::int32_t recoverMessage(NdbNode& node, mapi::IMAPIFolder* parent);
+  std::int32_t recoverOrphanAttachment(NdbNode& node, mapi::IMAPIFolder* parent);
+  void recoverAttachments(NdbNode& node, mapi::IMessage* message);
+  void recoverRecipients(NdbNode& node, mapi::IMessage* message);
+
+  // Reads the folder's PR_DISPLAY_NAME and applies isPlaceholderText.
+  static bool isPlaceholderName(mapi::IMAPIFolder* folder);
+
+ private:
+  PropCopySettings settings() const;
+  void attachSubnode(NdbNode& subnode, mapi::IMessage* message);
+  void checkSize();
+
+  EngineContext& engine_;
+  NdbFormat& ndb_;
+  TargetStore& store_;
+  MailboxRunState& state_;
+};
+
+}  // namespace vexl
