@@ -33,10 +33,13 @@ inline constexpr ULONG FOLDER_VIEWS_VALID = 0x00000020;
 inline constexpr ULONG FOLDER_COMMON_VIEWS_VALID = 0x00000040;
 inline constexpr ULONG FOLDER_FINDER_VALID = 0x00000080;
 
-// Creates (MAPI_FORCE_CREATE) the standard IPM folders of lpMDB and returns
-// their entry identifiers and PR_VALID_FOLDER_MASK as one MAPI buffer in
-// *lppValues. The message store provider that answers it is not built yet:
-// for now the outputs are cleared and the result is MAPI_E_NO_SUPPORT.
+// Creates (MAPI_FORCE_CREATE or MAPI_FULL_IPM_TREE) the standard IPM
+// folders of lpMDB (Inbox, Outbox, Sent Items, Views beside the IPM
+// subtree, Deleted Items, Common Views and the finder) and returns
+// PR_VALID_FOLDER_MASK first, then their entry identifiers (the Inbox's
+// under the tag PROP_TAG(PT_BINARY, 0)), as one MAPI buffer in *lppValues.
+// A second call finds the same folders. MAPI_E_NO_SUPPORT for a store of
+// another provider, MAPI_E_NO_ACCESS for a store opened without MDB_WRITE.
 HRESULT HrValidateIPMSubtree(LPMDB lpMDB, ULONG ulFlags, ULONG* lpcValues, LPSPropValue* lppValues,
                              LPMAPIERROR* lpperr);
 

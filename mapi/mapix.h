@@ -27,15 +27,16 @@ inline constexpr FLAGS MAPI_PASSWORD_UI = 0x00020000;
 inline constexpr FLAGS MAPI_TIMEOUT_SHORT = 0x00100000;
 inline constexpr FLAGS MAPI_BG_SESSION = 0x00200000;
 
-// Logs on to the profile lpszProfileName and returns a new session.
-// The profile store behind it is not built yet: for now *lppSession is
-// cleared and the result is MAPI_E_NOT_INITIALIZED before MAPIInitialize,
-// MAPI_E_NO_SUPPORT after it.
+// Logs on to the profile lpszProfileName (UTF-16 with MAPI_UNICODE) and
+// returns a new session over its message stores. Profiles live in this
+// process only (see store/profiles.h). MAPI_E_NOT_INITIALIZED before
+// MAPIInitialize; MAPI_E_LOGON_FAILED for a null or unknown profile (there
+// is no default profile and no logon dialog).
 HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTSTR lpszPassword, FLAGS flFlags,
                     LPMAPISESSION* lppSession);
 
-// Returns the profile administration object. Not built yet: *lppProfAdmin
-// is cleared and the result is as for MAPILogonEx.
+// Returns the profile administration object; MAPI_E_NOT_INITIALIZED before
+// MAPIInitialize.
 HRESULT MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin);
 
 }  // namespace vexl::mapi
