@@ -218,4 +218,40 @@ std::string utf16ToUtf8(std::u16string_view text) {
 
 std::string ansiToUtf8(std::string_view text, std::uint32_t cp) { return utf16ToUtf8(ansiToUtf16(text, cp)); }
 
+std::u16string utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    auto cont = [&](std::size_t k) { return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80; };
+    auto bits = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
+    char32_t cp = 0xFFFD;
+    std::size_t len = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c >> 5) == 0x6 && cont(1)) {
+      cp = (static_cast<char32_t>(c & 0x1F) << 6) | bits(1);
+      len = 2;
+    } else if ((c >> 4) == 0xE && cont(1) && cont(2)) {
+      cp = (static_cast<char32_t>(c & 0x0F) << 12) | (bits(1) << 6) | bits(2);
+      len = 3;
+    } else if ((c >> 3) == 0x1E && cont(1) && cont(2) && cont(3)) {
+      cp = (static_cast<char32_t>(c & 0x07) << 18) | (bits(1) << 12) | (bits(2) << 6) | bits(3);
+      len = 4;
+    }
+    i += len;
+    if (cp >= 0x110000 || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string utf8ToAnsi(std::string_view text, std::uint32_t cp) { return utf16ToAnsi(utf8ToUtf16(text), cp); }
+
 }  // namespace vexl

@@ -47,5 +47,8 @@ std::u16string ansiToUtf16(std::string_view text, std::uint32_t codePage = syste
 std::string utf16ToAnsi(std::u16string_view text, std::uint32_t codePage = systemAnsiCodePage());
 std::string ansiToUtf8(std::string_view text, std::uint32_t codePage = systemAnsiCodePage());
 std::string utf16ToUtf8(std::u16string_view text);
+// Malformed UTF-8 sequences become U+FFFD.
+std::u16string utf8ToUtf16(std::string_view text);
+std::string utf8ToAnsi(std::string_view text, std::uint32_t codePage = systemAnsiCodePage());
 
 }  // namespace vexl

@@ -1,5 +1,6 @@
 #include "mapi/pst/prop_types.h"
 
+#include "engine/core/code_page.h"
 #include "mapi/pst/byte_writer.h"
 
 namespace vexl::pst::value {
@@ -20,46 +21,20 @@ std::vector<std::uint8_t> int64(std::int64_t v) { return le(static_cast<std::uin
 std::vector<std::uint8_t> boolean(bool v) { return {static_cast<std::uint8_t>(v ? 1 : 0)}; }
 std::vector<std::uint8_t> fileTime(std::uint64_t v) { return le(v, 8); }
 
-std::vector<std::uint8_t> unicode(std::string_view s) {
+std::vector<std::uint8_t> unicode(std::string_view utf8) {
   std::vector<std::uint8_t> out;
-  auto put = [&](std::uint32_t u) {
+  for (char16_t u : utf8ToUtf16(utf8)) {
     out.push_back(static_cast<std::uint8_t>(u));
     out.push_back(static_cast<std::uint8_t>(u >> 8));
-  };
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<std::uint8_t>(s[i]);
-    std::uint32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c >> 5) == 0x6 && i + 1 < s.size()) {
-      cp = ((c & 0x1Fu) << 6) | (static_cast<std::uint8_t>(s[i + 1]) & 0x3Fu);
-      len = 2;
-    } else if ((c >> 4) == 0xE && i + 2 < s.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((static_cast<std::uint8_t>(s[i + 1]) & 0x3Fu) << 6) |
-           (static_cast<std::uint8_t>(s[i + 2]) & 0x3Fu);
-      len = 3;
-    } else if ((c >> 3) == 0x1E && i + 3 < s.size()) {
-      cp = ((c & 0x07u) << 18) | ((static_cast<std::uint8_t>(s[i + 1]) & 0x3Fu) << 12) |
-           ((static_cast<std::uint8_t>(s[i + 2]) & 0x3Fu) << 6) | (static_cast<std::uint8_t>(s[i + 3]) & 0x3Fu);
-      len = 4;
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(0xD800 + (cp >> 10));
-      put(0xDC00 + (cp & 0x3FF));
-    } else {
-      put(cp);
-    }
   }
   return out;
 }
 
 std::vector<std::uint8_t> string8(std::string_view bytes) { return {bytes.begin(), bytes.end()}; }
 
+// ANSI files hold their strings in the system ANSI code page.
 std::vector<std::uint8_t> string(PropType type, std::string_view utf8) {
-  return type == pt::Unicode ? unicode(utf8) : string8(utf8);
+  return type == pt::Unicode ? unicode(utf8) : string8(utf8ToAnsi(utf8));
 }
 
 std::vector<std::uint8_t> binary(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }

@@ -1,6 +1,7 @@
 // IMAPIFolder over one folder of the PST file. Folder properties are
 // written through to the store at once (the PST provider's folders are
 // not transacted); SaveChanges is a commit point.
+#include "engine/core/code_page.h"
 #include "mapi/store/com_object.h"
 #include "mapi/store/objects.h"
 
@@ -55,7 +56,7 @@ class Folder final : public PropObject<Folder, IMAPIFolder> {
     if (HRESULT hr = usable(); FAILED(hr)) return hr;
     if (HRESULT hr = writable(); FAILED(hr)) return hr;
     const bool wide = (flags & MAPI_UNICODE) != 0;
-    const std::string folderName = wide ? utf16ToUtf8(reinterpret_cast<const char16_t*>(name)) : std::string(name);
+    const std::string folderName = wide ? utf16ToUtf8(reinterpret_cast<const char16_t*>(name)) : ansiToUtf8(name);
     if (folderName.empty()) return MAPI_E_INVALID_PARAMETER;
     auto& b = ctx_->builder();
     pst::Nid child = b.findChildFolder(nid_, folderName);
@@ -67,7 +68,7 @@ class Folder final : public PropObject<Folder, IMAPIFolder> {
         child = b.addFolder(nid_, folderName, "");
         if (comment) {
           const std::string text =
-              wide ? utf16ToUtf8(reinterpret_cast<const char16_t*>(comment)) : std::string(comment);
+              wide ? utf16ToUtf8(reinterpret_cast<const char16_t*>(comment)) : ansiToUtf8(comment);
           b.setFolderProps(child, {{b.stringTag(0x3004), pst::value::string(
                                                               static_cast<pst::PropType>(ctx_->stringType()), text)}});
         }

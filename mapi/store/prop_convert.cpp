@@ -1,5 +1,7 @@
 #include "mapi/store/prop_convert.h"
 
+#include "engine/core/code_page.h"
+
 #include <cstring>
 
 #include "mapi/mapialloc.h"
@@ -26,12 +28,15 @@ std::vector<std::uint8_t> le16(const std::u16string& s) {
   return v;
 }
 
+// A string value in the file's width. PT_STRING8 values are in the system
+// ANSI code page, as MAPI's are; a value of the other width is converted
+// through it, as the PST provider does.
 std::vector<std::uint8_t> stringBytes(const char* a, const char16_t* w, ULONG stringType) {
   if (stringType == PT_UNICODE) {
     if (w) return le16(std::u16string(w));
-    return le16(utf8ToUtf16(a ? a : ""));
+    return le16(ansiToUtf16(a ? a : ""));
   }
-  std::string s = a ? std::string(a) : utf16ToUtf8(w ? std::u16string(w) : std::u16string());
+  std::string s = a ? std::string(a) : utf16ToAnsi(w ? std::u16string_view(w) : std::u16string_view());
   return {s.begin(), s.end()};
 }
 
@@ -58,67 +63,9 @@ void* more(void* parent, std::size_t size) {
 
 }  // namespace
 
-std::u16string utf8ToUtf16(const std::string& s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::uint32_t cp = c;
-    std::size_t len = 1;
-    if (c >= 0xC2 && c < 0xE0) len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c < 0xF0) len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c < 0xF5) len = 4, cp = c & 0x07;
-    bool ok = c < 0x80 || len > 1;
-    if (len > 1) {
-      if (i + len > s.size()) ok = false;
-      for (std::size_t k = 1; ok && k < len; ++k) {
-        const auto cc = static_cast<unsigned char>(s[i + k]);
-        if ((cc & 0xC0) != 0x80) ok = false;
-        cp = (cp << 6) | (cc & 0x3F);
-      }
-    }
-    if (!ok) {
-      out.push_back(static_cast<char16_t>(c));  // Latin-1
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
+std::u16string utf8ToUtf16(const std::string& s) { return vexl::utf8ToUtf16(s); }
 
-std::string utf16ToUtf8(const std::u16string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    std::uint32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
-      ++i;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string utf16ToUtf8(const std::u16string& s) { return vexl::utf16ToUtf8(s); }
 
 std::u16string wideFromLe(const std::vector<std::uint8_t>& bytes) {
   std::u16string s;

@@ -3,6 +3,8 @@
 // and the size limit of ANSI files.
 #include <gtest/gtest.h>
 
+#include "engine/core/code_page.h"
+
 #include <filesystem>
 
 #include "mapi/mapiutil.h"
@@ -389,6 +391,65 @@ TEST_F(OpenStore, AnsiSaveThatWouldPassTheLimitIsRefusedAndTheFileStaysGood) {
     const auto info = pst::test::runCommand("pffinfo '" + path_ + "'");
     EXPECT_EQ(info.status, 0) << info.output;
   }
+}
+
+}  // namespace
+}  // namespace vexl::mapi
+
+namespace vexl::mapi {
+namespace {
+
+// Reads a string property as it is stored: UTF-16 units or ANSI bytes.
+std::u16string wideProp(IMAPIProp* obj, ULONG tag) {
+  SizedSPropTagArray<1> tags{1, {tag}};
+  ULONG n = 0;
+  LPSPropValue v = nullptr;
+  std::u16string out;
+  if (SUCCEEDED(obj->GetProps(tags.get(), MAPI_UNICODE, &n, &v)) && n == 1 && v[0].ulPropTag == tag)
+    out = v[0].Value.lpszW;
+  MAPIFreeBuffer(v);
+  return out;
+}
+
+std::string ansiProp(IMAPIProp* obj, ULONG tag) {
+  SizedSPropTagArray<1> tags{1, {tag}};
+  ULONG n = 0;
+  LPSPropValue v = nullptr;
+  std::string out;
+  if (SUCCEEDED(obj->GetProps(tags.get(), 0, &n, &v)) && n == 1 && v[0].ulPropTag == tag) out = v[0].Value.lpszA;
+  MAPIFreeBuffer(v);
+  return out;
+}
+
+// PT_STRING8 names and values are in the system ANSI code page, whatever the
+// file's width: a Unicode file gets the characters, an ANSI file the bytes.
+TEST_F(OpenStore, AnsiTextGoesThroughTheCodePageIntoAUnicodeFile) {
+  ASSERT_TRUE(setSystemAnsiCodePage(1252));
+  open("MSUPST MS");
+  LPMAPIFOLDER folder = createFolder(ipmSubtree(), "Caf\xE9");
+  ASSERT_NE(folder, nullptr);
+  EXPECT_EQ(wideProp(folder, PR_DISPLAY_NAME_W), u"Caf\u00e9");
+  char comment[] = "na\xEFve";
+  SPropValue value{};
+  value.ulPropTag = PR_COMMENT_A;
+  value.Value.lpszA = comment;
+  ASSERT_EQ(folder->SetProps(1, &value, nullptr), S_OK);
+  EXPECT_EQ(wideProp(folder, PR_COMMENT_W), u"na\u00efve");
+}
+
+TEST_F(OpenStore, AnsiTextKeepsItsBytesInAnAnsiFile) {
+  ASSERT_TRUE(setSystemAnsiCodePage(1252));
+  open("MSPST MS");
+  LPMAPIFOLDER folder = createFolder(ipmSubtree(), "Caf\xE9");
+  ASSERT_NE(folder, nullptr);
+  EXPECT_EQ(ansiProp(folder, PR_DISPLAY_NAME_A), "Caf\xE9");
+  char16_t wide[] = u"\u00c5ngstr\u00f6m";
+  LPMAPIFOLDER second = nullptr;
+  ASSERT_EQ(ipmSubtree()->CreateFolder(FOLDER_GENERIC, reinterpret_cast<char*>(wide), nullptr, nullptr, MAPI_UNICODE,
+                                       &second),
+            S_OK);
+  EXPECT_EQ(ansiProp(second, PR_DISPLAY_NAME_A), "\xC5ngstr\xF6m");
+  second->Release();
 }
 
 }  // namespace
