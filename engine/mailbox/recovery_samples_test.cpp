@@ -42,7 +42,8 @@ std::string targetFor(const std::string& source, const std::string& tag) {
 
 // Recovers `source` into a new file of `dstFormat` and checks it against
 // the source's export.
-void recoverAndCompare(const std::string& source, std::int32_t dstFormat, LogRecorder* log = nullptr) {
+void recoverAndCompare(const std::string& source, std::int32_t dstFormat, LogRecorder* log = nullptr,
+                       bool cleanExport = false) {
   SCOPED_TRACE(source + (dstFormat == 1 ? " (ANSI output)" : " (Unicode output)"));
   EngineOptions options = client::defaultEngineOptions();
   options.DstFormat = dstFormat;
@@ -55,6 +56,9 @@ void recoverAndCompare(const std::string& source, std::int32_t dstFormat, LogRec
   ASSERT_TRUE(fs::exists(target));
 
   EXPECT_EQ(pst::test::runCommand("pffinfo '" + target + "'").status, 0);
+  if (cleanExport) {
+    EXPECT_EQ(pst::test::pffexportProblems(target), "");
+  }
   const std::string readpstDir = pst::test::makeTempDir("recovered-readpst");
   const auto readpst = pst::test::runCommand("readpst -D -o '" + readpstDir + "' '" + target + "'");
   EXPECT_EQ(readpst.status, 0) << readpst.output;
@@ -86,6 +90,14 @@ TEST(RecoverySamples, UnicodeSourcesIntoAnsi) {
   if (!haveValidators()) GTEST_SKIP() << "pffexport, pffinfo or readpst missing";
   for (const char* name : {"unicode-18-items.ost", "exchange-2010.ost", "unicode-mailing-list.pst"})
     recoverAndCompare((fs::path(BRELLIN_SAMPLES_DIR) / name).string(), 1);
+}
+
+// pffexport -m all, its scan of free space for lost items included, reports
+// no failure for the recovery of Outlook's empty store in either format.
+TEST(RecoverySamples, EmptyStoreExportsWithoutFailures) {
+  if (!haveValidators()) GTEST_SKIP() << "pffexport, pffinfo or readpst missing";
+  const std::string sample = (fs::path(BRELLIN_SAMPLES_DIR) / "outlook-empty-unicode.pst").string();
+  for (std::int32_t format : {1, 2}) recoverAndCompare(sample, format, nullptr, true);
 }
 
 TEST(RecoverySamples, LogLinesOfTheWalk) {

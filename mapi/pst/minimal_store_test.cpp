@@ -57,10 +57,9 @@ TEST_P(StoreValidators, ReadersOpenTheStoreAndFindTheMessage) {
     const std::string target = w.dir + "/export";
     const auto exp = runCommand("pffexport -m all -t '" + target + "' '" + w.path + "'");
     EXPECT_EQ(exp.status, 0) << exp.output;
-    // The export of the live items reports no error (what follows
-    // "Exporting recovered items" is libpff's scan of free space).
-    const std::string live = exp.output.substr(0, exp.output.find("Exporting recovered items"));
-    EXPECT_EQ(live.find("unable"), std::string::npos) << live;
+    // No failure, in the live items or in the scan of free space for lost
+    // ones (a stale page there is taken for a deleted node).
+    EXPECT_EQ(test::pffexportProblems(w.path), "");
     const std::string tree = test::listTree(target + ".export");
     EXPECT_NE(tree.find("Inbox/Message00001"), std::string::npos) << tree << exp.output;
     const auto subject = runCommand("grep -r 'Quarterly figures' '" + target + ".export'");

@@ -97,10 +97,26 @@ Ib NdbWriter::allocateSpace(std::uint32_t bytes, std::uint32_t alignment, bool f
 }
 
 void NdbWriter::releaseSpace(Ib ib, std::uint32_t bytes, bool committed) {
-  if (committed)
+  if (committed) {
     pendingFree_.push_back({ib, bytes});
-  else
+  } else {
+    clearSpace(ib, bytes);
     amap_.release(ib, bytes);
+  }
+}
+
+// Space goes back to the AMap only once no committed HEADER reaches it, and
+// then as zeros: a stale page or block left in free space looks like a
+// deleted node to readers that scan unallocated space for lost items, and
+
+void NdbWriter::clearSpace(Ib ib, std::uint32_t bytes) {
+  static const std::vector<std::uint8_t> zeros(8192, 0);
+  while (bytes > 0) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, zeros.size()));
+    file_.write(ib, std::span<const std::uint8_t>(zeros.data(), n));
+    ib += n;
+    bytes -= n;
+  }
 }
 
 // --------------------------------------------------------------- blocks --
@@ -620,7 +636,10 @@ void NdbWriter::commit() {
     throw;
   }
   // The new HEADER is on disk: what only the previous one referenced is free.
-  for (const Extent& e : pendingFree_) amap_.release(e.ib, e.bytes);
+  for (const Extent& e : pendingFree_) {
+    clearSpace(e.ib, e.bytes);
+    amap_.release(e.ib, e.bytes);
+  }
   pendingFree_.clear();
   uncommitted_.clear();
   uncommittedBytes_ = 0;

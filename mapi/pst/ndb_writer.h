@@ -166,6 +166,7 @@ class NdbWriter {
   Bid storeXBlock(std::uint8_t level, const std::vector<Bid>& children, std::uint64_t total);
   Ib allocateSpace(std::uint32_t bytes, std::uint32_t alignment, bool forCommit);
   void releaseSpace(Ib ib, std::uint32_t bytes, bool committed);
+  void clearSpace(Ib ib, std::uint32_t bytes);
   void addRef(Bid bid);
   void dropRef(Bid bid);
   void dropUnreferencedBlocks();

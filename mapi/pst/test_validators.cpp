@@ -3,9 +3,12 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace vexl::pst::test {
 
@@ -35,6 +38,24 @@ std::string listTree(const std::string& dir) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
     out += e.path().string() + (e.is_directory() ? "/\n" : "\n");
   return out;
+}
+
+std::string pffexportProblems(const std::string& path) {
+  const std::string dir = makeTempDir("pffexport-check");
+  const auto run = runCommand("pffexport -m all -l '" + dir + "/log' -t '" + dir + "/x' '" + path + "'");
+  std::ifstream log(dir + "/log");
+  std::stringstream all;
+  all << run.output << '\n' << log.rdbuf();
+  std::string problems = run.status == 0 ? "" : "pffexport failed\n";
+  for (std::string line; std::getline(all, line);) {
+    std::string lower = line;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.find("unable") != std::string::npos || lower.find("error") != std::string::npos)
+      problems += line + '\n';
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return problems;
 }
 
 }  // namespace vexl::pst::test

@@ -16,5 +16,10 @@ bool haveTool(const std::string& name);
 std::string makeTempDir(const std::string& stem);
 // Every regular file under `dir`, recursively, as paths.
 std::string listTree(const std::string& dir);
+// pffexport -m all of `path` into a temporary directory, the recovery scan
+// of free space included: every line of its output and log that reports a
+// failure ("unable", "error"), empty when there is none. "pffexport failed"
+// when it did not exit with 0.
+std::string pffexportProblems(const std::string& path);
 
 }  // namespace vexl::pst::test
