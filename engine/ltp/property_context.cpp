@@ -140,6 +140,29 @@ bool isPcRecord(std::uint8_t sig, std::uint8_t cbKey, std::uint8_t cbEnt) {
 
 }  // namespace
 
+bool isVariableSizeType(ULONG type) {
+  switch (type) {
+    case PT_STRING8:
+    case PT_UNICODE:
+    case PT_BINARY:
+    case PT_MV_I2:
+    case PT_MV_LONG:
+    case PT_MV_R4:
+    case PT_MV_DOUBLE:
+    case PT_MV_CURRENCY:
+    case PT_MV_APPTIME:
+    case PT_MV_I8:
+    case PT_MV_SYSTIME:
+    case PT_MV_CLSID:
+    case PT_MV_STRING8:
+    case PT_MV_UNICODE:
+    case PT_MV_BINARY:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int decodeValue(const NdbNode& node, bool inTable, const unsigned char* bytes, std::size_t length, void* parent,
                 SPropValue& out) {
   const ULONG type = PROP_TYPE(out.ulPropTag) & ~MV_INSTANCE;
@@ -186,24 +209,9 @@ int decodeValue(const NdbNode& node, bool inTable, const unsigned char* bytes, s
       out.Value.lpguid = guid;
       return 1;
     }
-    case PT_STRING8:
-    case PT_UNICODE:
-    case PT_BINARY:
-    case PT_MV_I2:
-    case PT_MV_LONG:
-    case PT_MV_R4:
-    case PT_MV_DOUBLE:
-    case PT_MV_CURRENCY:
-    case PT_MV_APPTIME:
-    case PT_MV_I8:
-    case PT_MV_SYSTIME:
-    case PT_MV_CLSID:
-    case PT_MV_STRING8:
-    case PT_MV_UNICODE:
-    case PT_MV_BINARY:
-      break;
     default:  // PT_UNSPECIFIED, PT_ERROR and every type we do not know
-      return 0;
+      if (!isVariableSizeType(type)) return 0;
+      break;
   }
 
   if (!variableBytes(node, bytes, length, item)) return 0;

@@ -27,6 +27,10 @@ inline constexpr std::uint32_t kMaxPropertyRecords = 1u << 20;
 // The tag with its type replaced by PT_ERROR.
 constexpr mapi::ULONG errorTwin(mapi::ULONG tag) { return (tag & 0xFFFF0000u) | 0x000Au; }
 
+// The variable-size types: strings, binaries and every multi-valued type.
+// Their values are never inline; a PC or TC cell holds an HNID.
+bool isVariableSizeType(mapi::ULONG type);
+
 // Decodes one stored value into `out`, whose ulPropTag is already set (its
 // type decides, with MV_INSTANCE cleared). `bytes` is a PC's dwValueHnid
 // (`inTable` false, length 4) or a table cell (`inTable` true). Strings,

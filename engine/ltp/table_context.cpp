@@ -45,24 +45,9 @@ int cellSize(ULONG type) {
     case PT_LONG:
     case PT_R4:
     case PT_CLSID:
-    case PT_STRING8:
-    case PT_UNICODE:
-    case PT_BINARY:
-    case PT_MV_I2:
-    case PT_MV_LONG:
-    case PT_MV_R4:
-    case PT_MV_DOUBLE:
-    case PT_MV_CURRENCY:
-    case PT_MV_APPTIME:
-    case PT_MV_I8:
-    case PT_MV_SYSTIME:
-    case PT_MV_CLSID:
-    case PT_MV_STRING8:
-    case PT_MV_UNICODE:
-    case PT_MV_BINARY:
       return 4;
     default:
-      return -1;
+      return isVariableSizeType(type) ? 4 : -1;
   }
 }
 

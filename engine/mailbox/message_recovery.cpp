@@ -19,12 +19,8 @@ namespace {
 
 using namespace mapi;
 
-constexpr ULONG kTagLtpRowId = 0x67F20003;
-constexpr ULONG kTagRowId = 0x30000003;
-constexpr ULONG kTagMessageClassA = 0x001A001E;
-constexpr ULONG kTagMessageClassW = 0x001A001F;
-constexpr ULONG kTagSubjectA = 0x0037001E;
-constexpr ULONG kTagAttachSize = 0x0E200003;
+// The row id column of every [MS-PST] table context (PidTagLtpRowId).
+constexpr ULONG kTagLtpRowId = PROP_TAG(PT_LONG, 0x67F2);
 constexpr std::uint16_t kIdSubject = 0x0037;
 constexpr std::uint16_t kIdAttachFilename = 0x3704;
 constexpr ULONG kSaveAndClose = MAPI_DEFERRED_ERRORS;
@@ -69,10 +65,10 @@ std::int32_t MailboxWriter::recoverMessage(NdbNode& node, IMAPIFolder* parent) {
     SPropValue classProp{};
     if (engine_.pstFormat == PstFormat::Unicode) {
       wide = ansiToUtf16(messageClass);
-      classProp.ulPropTag = kTagMessageClassW;
+      classProp.ulPropTag = PR_MESSAGE_CLASS_W;
       classProp.Value.lpszW = wide.data();
     } else {
-      classProp.ulPropTag = kTagMessageClassA;
+      classProp.ulPropTag = PR_MESSAGE_CLASS_A;
       classProp.Value.lpszA = const_cast<char*>(messageClass.c_str());
     }
     SPropProblemArray* problems = nullptr;
@@ -164,15 +160,15 @@ void MailboxWriter::recoverRecipients(NdbNode& node, IMessage* message) {
   std::memset(list, 0, bytes);
   std::size_t rowIdColumn = columns.size();
   for (std::size_t c = 0; c < columns.size(); ++c)
-    if (columns[c] == kTagRowId) {
+    if (columns[c] == PR_ROWID) {
       rowIdColumn = c;
       break;
     }
   list->cEntries = static_cast<ULONG>(rows.size());
   for (std::size_t r = 0; r < rows.size(); ++r) {
     SPropValue* row = rows[r];
-    if (rowIdColumn < columns.size() && row[rowIdColumn].ulPropTag == kTagRowId) {
-      row[rowIdColumn].ulPropTag = errorTwin(kTagRowId);
+    if (rowIdColumn < columns.size() && row[rowIdColumn].ulPropTag == PR_ROWID) {
+      row[rowIdColumn].ulPropTag = errorTwin(PR_ROWID);
       row[rowIdColumn].Value.err = MAPI_E_NOT_FOUND;
     }
     list->aEntries[r].cValues = static_cast<ULONG>(columns.size());
@@ -199,15 +195,15 @@ std::int32_t MailboxWriter::recoverOrphanAttachment(NdbNode& node, IMAPIFolder* 
   std::string subject = loadString(kStrCarrierSubject);
   if (!fileName.empty()) subject += " " + fileName;
   SPropValue* size = nullptr;
-  if (getProp(node, kTagAttachSize, size) != 0 && size != nullptr)
+  if (getProp(node, PR_ATTACH_SIZE, size) != 0 && size != nullptr)
     subject += " " + formatPrintf("(%lu bytes)", {static_cast<std::uint32_t>(size->Value.ul)});
   MAPIFreeBuffer(size);
 
   std::string messageClass = loadString(kStrDefaultMessageClass);
   SPropValue props[2]{};
-  props[0].ulPropTag = kTagMessageClassA;
+  props[0].ulPropTag = PR_MESSAGE_CLASS_A;
   props[0].Value.lpszA = messageClass.data();
-  props[1].ulPropTag = kTagSubjectA;
+  props[1].ulPropTag = PR_SUBJECT_A;
   props[1].Value.lpszA = subject.data();
   copyProps(settings(), node, 2, props, carrier);
 
