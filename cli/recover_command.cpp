@@ -119,30 +119,34 @@ bool parseFormat(std::string_view text, std::uint8_t& out) {
   return true;
 }
 
+// EngineOptions is packed: its fields are set by value, never through a
+// pointer or reference (they are not aligned).
 bool parseLevels(std::string_view text, EngineOptions& options) {
-  std::int32_t* levels[] = {&options.Level1Recovery, &options.Level2Recovery, &options.Level3Recovery,
-                            &options.Level4Recovery, &options.Level5Recovery};
-  for (std::int32_t* level : levels) *level = 0;
-  if (text == "none" || text.empty()) return true;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= '1' && c <= '5' && (i + 1 == text.size() || text[i + 1] == ',')) {
-      *levels[c - '1'] = kOn;
+  bool on[5] = {false, false, false, false, false};
+  if (text != "none" && !text.empty()) {
+    if (text.back() == ',') return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      char c = text[i];
+      if (c < '1' || c > '5' || (i + 1 < text.size() && text[i + 1] != ',')) return false;
+      on[c - '1'] = true;
       ++i;  // the comma
-    } else {
-      return false;
     }
   }
-  return text.back() != ',';
+  options.Level1Recovery = on[0] ? kOn : 0;
+  options.Level2Recovery = on[1] ? kOn : 0;
+  options.Level3Recovery = on[2] ? kOn : 0;
+  options.Level4Recovery = on[3] ? kOn : 0;
+  options.Level5Recovery = on[4] ? kOn : 0;
+  return true;
 }
 
-bool parseSplit(std::string_view text, std::int32_t& megabytes) {
+// The split limit in megabytes, 1 to 32767; 0 when the text is not one.
+std::int32_t parseSplit(std::string_view text) {
   std::string copy(text);
   char* end = nullptr;
   long value = std::strtol(copy.c_str(), &end, 10);
-  if (copy.empty() || *end != '\0' || value < 1 || value > 32767) return false;
-  megabytes = static_cast<std::int32_t>(value);
-  return true;
+  if (copy.empty() || *end != '\0' || value < 1 || value > 32767) return 0;
+  return static_cast<std::int32_t>(value);
 }
 
 }  // namespace
@@ -179,7 +183,9 @@ int recoverCommand(std::span<const std::string_view> args) {
     } else if (arg == "--no-unattached") {
       options.RecoverUnattchedAttach = 0;
     } else if (arg == "--split") {
-      if (!value(v) || !parseSplit(v, options.PSTFileSizeLimit)) return usageError("--split needs 1 to 32767 (MB)");
+      std::int32_t megabytes = value(v) ? parseSplit(v) : 0;
+      if (megabytes == 0) return usageError("--split needs 1 to 32767 (MB)");
+      options.PSTFileSizeLimit = megabytes;
       options.SplitOversizePST = kOn;
     } else if (arg == "--keep-zero") {
       options.IgnoreZeroBlock = 0;
