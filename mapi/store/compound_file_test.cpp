@@ -1,5 +1,5 @@
 // Compound files written for OLE attachments, read back by a small reader
-// of [MS-CFB] written from the specification: sector chains, the mini
+// of [MS-CFB] written from its published layout: sector chains, the mini
 // stream, and the directory tree.
 #include "mapi/store/compound_file.h"
 
