@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/core/code_page.h"
 #include "mapi/pst/minimal_store.h"
 #include "mapi/pst/ndb_crypt.h"
 #include "mapi/pst/property_context.h"
@@ -91,33 +92,15 @@ void MinimalStoreBuilder::setFolderProps(Nid nid, const PropMap& props) {
     if (id == 0x3602 || id == 0x3603 || id == 0x360A || id == 0x3617) continue;
     std::string text;
     if (tagType(tag) == pt::String8 || tagType(tag) == pt::Unicode) {
+      // The folder keeps its texts in UTF-8; ANSI values are in the system
+      // ANSI code page, Unicode values UTF-16LE.
       if (tagType(tag) == pt::String8) {
-        text.assign(bytes.begin(), bytes.end());
+        text = ansiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
       } else {
-        // UTF-16LE to UTF-8, as the folder keeps its name.
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-          std::uint32_t c = bytes[i] | (std::uint32_t{bytes[i + 1]} << 8);
-          if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
-            const std::uint32_t lo = bytes[i + 2] | (std::uint32_t{bytes[i + 3]} << 8);
-            c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-            i += 2;
-          }
-          if (c < 0x80) {
-            text.push_back(static_cast<char>(c));
-          } else if (c < 0x800) {
-            text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-          } else if (c < 0x10000) {
-            text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-          } else {
-            text.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-          }
-        }
+        std::u16string wide;
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+          wide.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        text = utf16ToUtf8(wide);
       }
       if (id == idDisplayName) {
         folder.name = text;

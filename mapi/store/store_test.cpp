@@ -440,6 +440,12 @@ TEST_F(OpenStore, AnsiTextGoesThroughTheCodePageIntoAUnicodeFile) {
   value.Value.lpszA = comment;
   ASSERT_EQ(folder->SetProps(1, &value, nullptr), S_OK);
   EXPECT_EQ(wideProp(folder, PR_COMMENT_W), u"na\u00efve");
+  // A name set afterwards, as the recovery renames its placeholder folders.
+  char renamed[] = "R\xE9sum\xE9";
+  value.ulPropTag = PR_DISPLAY_NAME_A;
+  value.Value.lpszA = renamed;
+  ASSERT_EQ(folder->SetProps(1, &value, nullptr), S_OK);
+  EXPECT_EQ(wideProp(folder, PR_DISPLAY_NAME_W), u"R\u00e9sum\u00e9");
 }
 
 TEST_F(OpenStore, AnsiTextKeepsItsBytesInAnAnsiFile) {
@@ -454,6 +460,12 @@ TEST_F(OpenStore, AnsiTextKeepsItsBytesInAnAnsiFile) {
                                        &second),
             S_OK);
   EXPECT_EQ(ansiProp(second, PR_DISPLAY_NAME_A), "\xC5ngstr\xF6m");
+  char renamed[] = "R\xE9sum\xE9";
+  SPropValue value{};
+  value.ulPropTag = PR_DISPLAY_NAME_A;
+  value.Value.lpszA = renamed;
+  ASSERT_EQ(second->SetProps(1, &value, nullptr), S_OK);
+  EXPECT_EQ(ansiProp(second, PR_DISPLAY_NAME_A), "R\xE9sum\xE9");
   second->Release();
 }
 
