@@ -1,6 +1,7 @@
 // Store step and folder step of the walk.
 #include <cstring>
 #include <limits>
+#include <set>
 
 #include "engine/ltp/heap_on_node.h"
 #include "engine/ltp/ndb_node.h"
@@ -20,6 +21,9 @@ constexpr ULONG kTagDisplayNameW = 0x3001001F;
 constexpr std::uint32_t kSpecialFolderTags[] = {kFolderIpmSubtree, kFolderOutbox,    kFolderDeletedItems,
                                                 kFolderSentItems,  kFolderViews,     kFolderCommonViews,
                                                 kFolderFinder};
+// The target's own folders that take a source folder of the same name when
+// the source store does not name its folder of that kind.
+constexpr ULONG kFoldersMatchedByName[] = {kFolderOutbox, kFolderDeletedItems, kFolderSentItems};
 // Bytes 20 to 23 of a store entry ID of the source name the folder's NID.
 constexpr ULONG kEntryIdNidOffset = 20;
 
@@ -79,6 +83,7 @@ int MailboxWriter::recoverStore() {
   if (getAllProps(*node, count, props) == 0) return 0;
 
   const PropCopySettings copy = settings();
+  std::set<ULONG> namedTags;
   for (std::uint32_t i = 0; i < count; ++i) {
     const SPropValue& p = props[i];
     if (p.ulPropTag == kTagDisplayNameA || p.ulPropTag == kTagDisplayNameW) {
@@ -89,6 +94,7 @@ int MailboxWriter::recoverStore() {
       const std::uint32_t nid = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
                                 static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
       state_.specialFolders[nid] = store_.folder(p.ulPropTag);
+      namedTags.insert(p.ulPropTag);
     }
   }
   target->SaveChanges(kCopySaveFlags);
@@ -101,6 +107,17 @@ int MailboxWriter::recoverStore() {
   // empty Inbox name is not entered.
   const std::string inbox = store_.inboxName();
   if (!inbox.empty()) state_.foldersByName[inbox] = store_.folder(kFolderInbox);
+  // An Exchange OST's store names its mail folders by server entry IDs, not
+  // by NIDs, so nothing above maps them. Such a folder would then come back
+  // as a second "Sent Items" beside the target's own; like the Inbox, it is
+  // matched by the target folder's name instead.
+  for (ULONG tag : kFoldersMatchedByName) {
+    if (namedTags.count(tag) != 0) continue;
+    IMAPIFolder* own = store_.folder(tag);
+    if (own == nullptr) continue;
+    const std::string name = mapiStringProp(own, 0x3001);
+    if (!name.empty()) state_.foldersByName.emplace(name, own);
+  }
   return 1;
 }
 

@@ -13,6 +13,7 @@
 #include "engine/ltp/test_heap_builder.h"
 #include "engine/mailbox/mailbox_writer.h"
 #include "engine/mailbox/test_pff_export.h"
+#include "mapi/mapialloc.h"
 #include "mapi/pst/test_validators.h"
 
 namespace vexl::testing {
@@ -186,6 +187,28 @@ TEST_F(MailboxWalk, AFolderNamedLikeTheTargetInboxLandsInIt) {
   EXPECT_EQ(writer_->recoverNode(folderNid(1), nullptr), 2);
   const ExportedMailbox out = exported();
   EXPECT_EQ(out.items.count("Message|In the inbox"), 1u);
+}
+
+// An Exchange store names its folders by server entry IDs: its Sent Items
+// must still land in the target's own rather than beside it.
+TEST_F(MailboxWalk, SpecialFoldersTheStoreDoesNotNameAreMatchedByName) {
+  source_.pc(kNidMessageStore, {name(u"Mailbox")});
+  source_.pc(folderNid(1), {name(u"Sent Items")}, {messageNid(1)});
+  source_.pc(messageNid(1), {{0x0037, 0x001F, u"Sent"}});
+  source_.pc(folderNid(2), {name(u"Sent Items")}, {messageNid(2)});
+  source_.pc(messageNid(2), {{0x0037, 0x001F, u"Sent too"}});
+  ASSERT_EQ(writer_->recoverStore(), 1);
+  EXPECT_EQ(writer_->recoverNode(folderNid(1), subtree()), 2);
+  EXPECT_EQ(writer_->recoverNode(folderNid(2), subtree()), 2);
+
+  mapi::IMAPIFolder* sent = store_->folder(kFolderSentItems);
+  ASSERT_NE(sent, nullptr);
+  mapi::SPropTagArray tags{1, {0x36020003}};  // PR_CONTENT_COUNT
+  mapi::ULONG count = 0;
+  mapi::SPropValue* values = nullptr;
+  ASSERT_EQ(sent->GetProps(&tags, 0, &count, &values), mapi::S_OK);
+  EXPECT_EQ(values[0].Value.l, 2) << "both land in the target's own Sent Items";
+  mapi::MAPIFreeBuffer(values);
 }
 
 TEST_F(MailboxWalk, CyclesInTheChildLinksEnd) {
