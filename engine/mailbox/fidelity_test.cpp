@@ -210,15 +210,10 @@ struct Expected {
   // the target may show fewer attachments. The count is checked, and this
   // only lets a lower target count through.
   bool attachmentDataMissing = true;
-  // Plain-text bodies that differ by a few bytes (unicode-mailing-list):
-  // not yet explained, reported on stderr.
-  bool plainBodiesDiffer = false;
 };
 
 Expected expectedFor(const std::string& sample) {
   Expected e;
-  const std::string name = fs::path(sample).filename().string();
-  if (name == "unicode-mailing-list.pst") e.plainBodiesDiffer = true;
   return e;
 }
 
@@ -282,14 +277,7 @@ std::size_t compareItems(const Export& source, const Export& target, const Expec
       for (auto t = tb; t != te && !found; ++t, ++i) {
         if (used[i]) continue;
         const ExportedItem& got = t->second;
-        const bool plainOnly = expected.plainBodiesDiffer && got.bodies.size() == want_item.bodies.size() &&
-                               std::equal(got.bodies.begin(), got.bodies.end(), want_item.bodies.begin(),
-                                          [](const auto& x, const auto& y) {
-                                            return x.first == y.first && (x.first == "Message.txt" || x.second == y.second);
-                                          });
-        if (plainOnly && got.bodies != want_item.bodies)
-          std::cerr << "fidelity: expected difference, plain body of " << key << "\n";
-        if (got.bodies != want_item.bodies && !plainOnly) {
+        if (got.bodies != want_item.bodies) {
           why = "bodies differ (target " + got.where + ")";
           for (const auto& [name, bytes] : want_item.bodies) {
             const auto g = got.bodies.find(name);
