@@ -91,4 +91,11 @@ class IStorage : public IUnknown {
 };
 using LPSTORAGE = IStorage*;
 
+// Opens the compound file `name` read-only (STGM_READ, transacted or not;
+// no priority storage, no exclusions). STG_E_FILEALREADYEXISTS when the
+// file is no compound file, STG_E_DOCFILECORRUPT when its structures do not
+// hold, STG_E_FILENOTFOUND when it cannot be opened.
+HRESULT StgOpenStorage(const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
+                       IStorage** out);
+
 }  // namespace vexl::mapi

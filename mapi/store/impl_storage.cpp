@@ -1,27 +1,36 @@
-// IStorage and IStream over an in-memory tree; committing the root storage
-// writes the tree as a compound file and hands the bytes on (an OLE
-// attachment keeps them as its PR_ATTACH_DATA_OBJ).
+// IStorage and IStream over an in-memory tree. A writable tree's root
+// Commit writes it as a compound file and hands the bytes on (an OLE
+// attachment keeps them as its PR_ATTACH_DATA_OBJ); StgOpenStorage gives a
+// read-only tree read from a compound file on disk, which CopyTo copies
+// into any other storage.
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "mapi/olestorage.h"
 #include "mapi/store/com_object.h"
 #include "mapi/store/compound_file.h"
 #include "mapi/store/objects.h"
+#include "mapi/store/prop_convert.h"
 
 namespace vexl::mapi::store {
 namespace {
 
 constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001);
-constexpr HRESULT STG_E_FILENOTFOUND = static_cast<HRESULT>(0x80030002);
 constexpr HRESULT STG_E_INVALIDNAME = static_cast<HRESULT>(0x800300FC);
-constexpr HRESULT STG_E_FILEALREADYEXISTS = static_cast<HRESULT>(0x80030050);
 constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070);
+constexpr HRESULT STG_E_INVALIDFLAG = static_cast<HRESULT>(0x800300FF);
+constexpr HRESULT STG_E_INVALIDPOINTER = static_cast<HRESULT>(0x80030009);
+constexpr HRESULT STG_E_READFAULT = static_cast<HRESULT>(0x8003001E);
+
+constexpr DWORD kCreateMode = STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE;
 
 // What every storage and stream of one tree shares.
 struct Tree {
   CompoundEntry root;
+  bool writable = true;
   std::function<HRESULT(std::vector<std::uint8_t>)> onCommit;
   IUnknown* keepAlive = nullptr;
   ~Tree() {
@@ -44,6 +53,7 @@ class Stream final : public ComObject<Stream, IStream> {
     return S_OK;
   }
   HRESULT Write(const void* pv, ULONG cb, ULONG* written) override {
+    if (!tree_->writable) return STG_E_ACCESSDENIED;
     if (cb && !pv) return E_POINTER;
     auto& d = entry_->data;
     if (pos_ + cb > d.size()) d.resize(pos_ + cb);
@@ -63,6 +73,7 @@ class Stream final : public ComObject<Stream, IStream> {
     return S_OK;
   }
   HRESULT SetSize(ULARGE_INTEGER size) override {
+    if (!tree_->writable) return STG_E_ACCESSDENIED;
     if (size.QuadPart > (1u << 30)) return STG_E_MEDIUMFULL;
     entry_->data.resize(static_cast<std::size_t>(size.QuadPart));
     return S_OK;
@@ -116,10 +127,29 @@ class Storage final : public ComObject<Storage, IStorage> {
     *out = new Storage(tree_, e);
     return S_OK;
   }
-  HRESULT CopyTo(DWORD, const IID*, SNB, IStorage*) override { return E_NOTIMPL; }
+  // The whole tree below this storage, its class and state bits into
+  // `dest`; elements named in `exclude` (this level only) and those of an
+  // excluded interface (IID_IStorage, IID_IStream) are left out.
+  HRESULT CopyTo(DWORD excludedCount, const IID* excludedIids, SNB exclude, IStorage* dest) override {
+    if (!dest) return STG_E_INVALIDPARAMETER;
+    if (excludedCount && !excludedIids) return STG_E_INVALIDPARAMETER;
+    bool storages = true, streams = true;
+    for (DWORD i = 0; i < excludedCount; ++i) {
+      if (excludedIids[i] == IID_IStorage) storages = false;
+      if (excludedIids[i] == IID_IStream) streams = false;
+    }
+    const auto excluded = [exclude](const std::u16string& name) {
+      for (SNB n = exclude; n && *n; ++n)
+        if (name == std::u16string(*n)) return true;
+      return false;
+    };
+    if (HRESULT hr = copyEntry(*entry_, dest, storages, streams, excluded); FAILED(hr)) return hr;
+    return S_OK;
+  }
   HRESULT MoveElementTo(const OLECHAR*, IStorage*, const OLECHAR*, DWORD) override { return E_NOTIMPL; }
   HRESULT Commit(DWORD) override {
-    if (entry_ != &tree_->root) return S_OK;  // nested storages commit with the root
+    // Nested storages commit with the root; a read-only tree has nothing to.
+    if (entry_ != &tree_->root || !tree_->writable) return S_OK;
     auto bytes = writeCompoundFile(tree_->root);
     if (!bytes) return STG_E_MEDIUMFULL;
     return tree_->onCommit(std::move(*bytes));
@@ -127,6 +157,7 @@ class Storage final : public ComObject<Storage, IStorage> {
   HRESULT Revert() override { return E_NOTIMPL; }
   HRESULT EnumElements(DWORD, void*, DWORD, IEnumSTATSTG**) override { return E_NOTIMPL; }
   HRESULT DestroyElement(const OLECHAR* name) override {
+    if (!tree_->writable) return STG_E_ACCESSDENIED;
     if (!name) return E_POINTER;
     auto& kids = entry_->children;
     CompoundEntry* e = entry_->find(name);
@@ -137,6 +168,7 @@ class Storage final : public ComObject<Storage, IStorage> {
   HRESULT RenameElement(const OLECHAR*, const OLECHAR*) override { return E_NOTIMPL; }
   HRESULT SetElementTimes(const OLECHAR*, const FILETIME*, const FILETIME*, const FILETIME*) override { return S_OK; }
   HRESULT SetClass(REFCLSID clsid) override {
+    if (!tree_->writable) return STG_E_ACCESSDENIED;
     auto& c = entry_->clsid;
     for (int i = 0; i < 4; ++i) c[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(clsid.Data1 >> (8 * i));
     c[4] = static_cast<std::uint8_t>(clsid.Data2);
@@ -146,12 +178,17 @@ class Storage final : public ComObject<Storage, IStorage> {
     std::memcpy(c.data() + 8, clsid.Data4, 8);
     return S_OK;
   }
-  HRESULT SetStateBits(DWORD, DWORD) override { return S_OK; }
+  HRESULT SetStateBits(DWORD bits, DWORD mask) override {
+    if (!tree_->writable) return STG_E_ACCESSDENIED;
+    entry_->stateBits = (entry_->stateBits & ~mask) | (bits & mask);
+    return S_OK;
+  }
   HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
 
  private:
   // A new child; an existing one of that name is replaced with STGM_CREATE.
   HRESULT make(const OLECHAR* name, DWORD mode, bool storage, CompoundEntry** out) {
+    if (!tree_->writable) return STG_E_ACCESSDENIED;
     if (!name) return E_POINTER;
     const std::u16string n(name);
     if (n.empty() || n.size() > 31) return STG_E_INVALIDNAME;
@@ -167,6 +204,43 @@ class Storage final : public ComObject<Storage, IStorage> {
     entry_->children.push_back(std::move(e));
     return S_OK;
   }
+  static HRESULT copyEntry(const CompoundEntry& from, IStorage* dest, bool storages, bool streams,
+                           const std::function<bool(const std::u16string&)>& excluded) {
+    CLSID clsid{};
+    clsid.Data1 = static_cast<std::uint32_t>(from.clsid[0] | from.clsid[1] << 8 | from.clsid[2] << 16 |
+                                             static_cast<std::uint32_t>(from.clsid[3]) << 24);
+    clsid.Data2 = static_cast<std::uint16_t>(from.clsid[4] | from.clsid[5] << 8);
+    clsid.Data3 = static_cast<std::uint16_t>(from.clsid[6] | from.clsid[7] << 8);
+    std::memcpy(clsid.Data4, from.clsid.data() + 8, 8);
+    if (HRESULT hr = dest->SetClass(clsid); FAILED(hr)) return hr;
+    if (HRESULT hr = dest->SetStateBits(from.stateBits, 0xFFFFFFFF); FAILED(hr)) return hr;
+    for (const auto& child : from.children) {
+      if (excluded(child->name) || (child->storage ? !storages : !streams)) continue;
+      if (child->storage) {
+        IStorage* sub = nullptr;
+        HRESULT hr = dest->CreateStorage(child->name.c_str(), kCreateMode, 0, 0, &sub);
+        if (SUCCEEDED(hr) && sub) hr = copyEntry(*child, sub, true, true, nothingExcluded);
+        if (sub) sub->Release();
+        if (FAILED(hr)) return hr;
+        continue;
+      }
+      IStream* stream = nullptr;
+      HRESULT hr = dest->CreateStream(child->name.c_str(), kCreateMode, 0, 0, &stream);
+      for (std::size_t at = 0; SUCCEEDED(hr) && stream && at < child->data.size();) {
+        const auto chunk = static_cast<ULONG>(std::min<std::size_t>(child->data.size() - at, 1u << 20));
+        ULONG written = 0;
+        hr = stream->Write(child->data.data() + at, chunk, &written);
+        if (SUCCEEDED(hr) && written != chunk) hr = STG_E_MEDIUMFULL;
+        at += chunk;
+      }
+      if (stream) stream->Release();
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
+
+  static bool nothingExcluded(const std::u16string&) { return false; }
+
   std::shared_ptr<Tree> tree_;
   CompoundEntry* entry_;
 };
@@ -183,3 +257,28 @@ IStorage* makeStorage(std::function<HRESULT(std::vector<std::uint8_t>)> onCommit
 }
 
 }  // namespace vexl::mapi::store
+
+namespace vexl::mapi {
+
+HRESULT StgOpenStorage(const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD, IStorage** out) {
+  using namespace store;
+  if (!out) return STG_E_INVALIDPOINTER;
+  *out = nullptr;
+  if (!name) return STG_E_INVALIDNAME;
+  if (priority || exclude || (mode & (STGM_WRITE | STGM_READWRITE))) return STG_E_INVALIDFLAG;  // read-only here
+  std::ifstream file(utf16ToUtf8(name), std::ios::binary);
+  if (!file) return STG_E_FILENOTFOUND;
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return STG_E_READFAULT;
+  auto tree = std::make_shared<Tree>();
+  tree->writable = false;
+  switch (readCompoundFile(bytes, tree->root)) {
+    case CompoundRead::NotCompoundFile: return STG_E_FILEALREADYEXISTS;
+    case CompoundRead::Damaged: return STG_E_DOCFILECORRUPT;
+    case CompoundRead::Ok: break;
+  }
+  *out = new Storage(tree, &tree->root);
+  return S_OK;
+}
+
+}  // namespace vexl::mapi
