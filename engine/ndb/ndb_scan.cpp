@@ -144,27 +144,37 @@ class BlockFinder {
            std::vector<BlockHit>& out) {
     const std::uint64_t spanEnd = std::min(view.end, hi - 1 + layout.maxBlockSpan);
     if (spanEnd < lo + 64) return;
-    // Prefix states every 8 bytes, in four interleaved runs: run k starts at
-    // bases[k] and serves the blocks starting before bases[k + 1].
+    // Prefix states in four interleaved runs: run k starts at bases[k] and
+    // serves the blocks starting before bases[k + 1]. With the wide forms
+    // the states are fold states every 16 bytes, else CRC states every 8.
+    const bool folded = scansimd::wideForms();
+    const unsigned stride = folded ? 16 : 8;
     const std::uint64_t quarter = hi - lo >= 4 * layout.maxBlockSpan ? (hi - lo) / 4 : hi - lo;
     std::uint64_t bases[5];
     for (int k = 0; k < 4; ++k) bases[k] = std::min(hi, lo + quarter * static_cast<std::uint64_t>(k));
     bases[4] = hi;
     const unsigned char* starts[4];
     std::size_t groups[4];
-    std::uint32_t* outs[4];
     for (int k = 0; k < 4; ++k) {
       const std::uint64_t end =
           bases[k] < bases[k + 1] ? std::min(spanEnd, bases[k + 1] - 1 + layout.maxBlockSpan) : bases[k];
-      groups[k] = end > bases[k] ? (end - bases[k]) / 8 : 0;
-      if (stateCapacity_[k] < groups[k] + 1) {
-        stateCapacity_[k] = groups[k] + 1;
-        states_[k].reset(new std::uint32_t[stateCapacity_[k]]);
-      }
+      groups[k] = end > bases[k] ? (end - bases[k]) / stride : 0;
       starts[k] = view.at(std::min(bases[k], spanEnd));
-      outs[k] = states_[k].get();
     }
-    ndbcrypt::prefixStates8x4(starts, groups, outs);
+    std::uint32_t* outs[4];
+    scansimd::FoldState* foldOuts[4];
+    for (int k = 0; k < 4; ++k) {
+      if (folded) {
+        foldOuts[k] = reserve(foldStates_[k], foldCapacity_[k], groups[k] + 1);
+      } else {
+        outs[k] = reserve(states_[k], stateCapacity_[k], groups[k] + 1);
+      }
+    }
+    if (folded) {
+      scansimd::foldStates(starts, groups, foldOuts);
+    } else {
+      ndbcrypt::prefixStates8x4(starts, groups, outs);
+    }
     const std::uint32_t t = layout.trailerSize;
     const std::uint32_t maxCb = layout.maxTrailerCb();
     const std::uint32_t alignMask = layout.blockAlignment - 1;
@@ -174,6 +184,9 @@ class BlockFinder {
     const std::uint64_t firstTrailer = lo + 64 - t;
     const std::uint64_t count = spanEnd - t - firstTrailer + 1;
     const unsigned char* tb = view.at(firstTrailer);
+    const unsigned char* startBytes = view.at(lo);
+    // Block starts relative to lo lie in [0, positions).
+    const auto positions = static_cast<std::uint32_t>(hi - lo);
     const scansimd::TrailerFilter filter{cbOffset, bidOffset, static_cast<unsigned char>(maxCb >> 8)};
     const bool wideBid = layout.refWidth == 8;
 
@@ -184,50 +197,65 @@ class BlockFinder {
       opB_.reset(new std::uint32_t[kBatch + 64]);
       opX_.reset(new std::uint32_t[kBatch + 64]);
       crcs_.reset(new std::uint32_t[kBatch + 64]);
+      spans_.reset(new scansimd::SpanQuery[kBatch + 64]);
     }
     for (std::uint64_t from = 0; from < count; from += kBatch) {
       const std::uint64_t to = std::min(count, from + kBatch);
       // Stage 1: cb high byte small enough, cb not 0, bid bit 0 clear.
       const std::size_t n = scansimd::trailerCandidates(tb + from, static_cast<std::size_t>(to - from), filter, candidates);
-      // Stage 2: the other field tests, without branches.
+      // Stage 2: the other field tests, without branches. The trailer at
+      // index i ends at lo + 64 + i, so its block starts at lo + 64 + i - e.
       std::size_t m = 0;
       for (std::size_t k = 0; k < n; ++k) {
-        const std::uint64_t idx = from + candidates[k];
+        const auto idx = static_cast<std::uint32_t>(from + candidates[k]);
         const unsigned char* tr = tb + idx;
         const std::uint32_t cb = loadLe16(tr + cbOffset);
-        const std::uint64_t q = firstTrailer + idx + t;
         const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
         const std::uint64_t bid = wideBid ? loadLe64(tr + bidOffset) : loadLe32(tr + bidOffset);
+        const std::uint32_t start = 64 + idx - e;  // wraps when the block would start before lo
         bool ok = (cb - 1u) < maxCb;
-        ok &= q >= lo + e;
-        const std::uint64_t p = ok ? q - e : lo;
-        ok &= p < hi;
+        ok &= 64 + idx >= e;
+        ok &= start < positions;
         ok &= bid != 0;
-        const unsigned char first = *view.at(ok ? p : lo);
+        const unsigned char first = startBytes[ok ? start : 0];
         const bool typeOk = (cb >= 4) & (static_cast<unsigned char>(first - 1) < 2);
         ok &= ((bid & 2) == 0) | typeOk;
-        survivors[m] = static_cast<std::uint32_t>(idx);
+        survivors[m] = idx;
         m += ok;
       }
-      // Stage 3: the prefix states at both ends of each span.
-      std::uint32_t* opA = opA_.get();
-      std::uint32_t* opB = opB_.get();
-      std::uint32_t* opX = opX_.get();
-      for (std::size_t k = 0; k < m; ++k) {
-        const unsigned char* tr = tb + survivors[k];
-        const std::uint32_t cb = loadLe16(tr + cbOffset);
-        const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
-        const std::uint64_t p = firstTrailer + survivors[k] + t - e;
-        const int run = (p >= bases[1]) + (p >= bases[2]) + (p >= bases[3]);
-        const std::uint32_t* states = outs[run];
-        const std::uint64_t a = p - bases[run], b = a + cb;
-        opA[k] = zeroRun[cb];
-        opB[k] = ndbcrypt::advanceShort(states[a >> 3], view.at(p - (a & 7)), a & 7);
-        opX[k] = ndbcrypt::advanceShort(states[b >> 3], view.at(p + cb - (b & 7)), b & 7);
-      }
-      // Stage 4: CRC of [p, p + cb) = state(p + cb) ^ state(p) * x^(8 cb).
+      // Stage 3: the CRCs of the survivors' spans.
       std::uint32_t* crcs = crcs_.get();
-      scansimd::combineCrcs(opA, opB, opX, crcs, m);
+      if (folded) {
+        scansimd::SpanQuery* spans = spans_.get();
+        for (std::size_t k = 0; k < m; ++k) {
+          const unsigned char* tr = tb + survivors[k];
+          const std::uint32_t cb = loadLe16(tr + cbOffset);
+          const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
+          const std::uint64_t p = firstTrailer + survivors[k] + t - e;
+          const int run = (p >= bases[1]) + (p >= bases[2]) + (p >= bases[3]);
+          spans[k] = scansimd::SpanQuery{starts[run], foldOuts[run], static_cast<std::uint32_t>(p - bases[run]), cb};
+        }
+        scansimd::foldedSpanCrcs(spans, m, crcs);
+      } else {
+        // CRC of [p, p + cb) = state(p + cb) ^ state(p) * x^(8 cb).
+        std::uint32_t* opA = opA_.get();
+        std::uint32_t* opB = opB_.get();
+        std::uint32_t* opX = opX_.get();
+        for (std::size_t k = 0; k < m; ++k) {
+          const unsigned char* tr = tb + survivors[k];
+          const std::uint32_t cb = loadLe16(tr + cbOffset);
+          const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
+          const std::uint64_t p = firstTrailer + survivors[k] + t - e;
+          const int run = (p >= bases[1]) + (p >= bases[2]) + (p >= bases[3]);
+          const std::uint32_t* states = outs[run];
+          const std::uint64_t a = p - bases[run], b = a + cb;
+          opA[k] = zeroRun[cb];
+          opB[k] = ndbcrypt::advanceShort(states[a >> 3], view.at(p - (a & 7)), a & 7);
+          opX[k] = ndbcrypt::advanceShort(states[b >> 3], view.at(p + cb - (b & 7)), b & 7);
+        }
+        scansimd::combineCrcs(opA, opB, opX, crcs, m);
+      }
+      // Stage 4: the comparison with the trailers' dwCRC.
       for (std::size_t k = 0; k < m; ++k) {
         const unsigned char* tr = tb + survivors[k];
         const std::uint32_t crc = loadLe32(tr + layout.trailerCrcOffset);
@@ -250,10 +278,23 @@ class BlockFinder {
   IndexBuffer& indexBuffer() { return pageIndex_; }
 
  private:
+  // Grows `buffer` to hold at least `count` items, left uninitialised.
+  template <typename T>
+  static T* reserve(std::unique_ptr<T[]>& buffer, std::size_t& capacity, std::size_t count) {
+    if (capacity < count) {
+      capacity = count;
+      buffer.reset(new T[count]);
+    }
+    return buffer.get();
+  }
+
   std::unique_ptr<std::uint32_t[]> states_[4];
   std::size_t stateCapacity_[4] = {0, 0, 0, 0};
+  std::unique_ptr<scansimd::FoldState[]> foldStates_[4];
+  std::size_t foldCapacity_[4] = {0, 0, 0, 0};
   IndexBuffer candidates_, survivors_, pageIndex_;
   std::unique_ptr<std::uint32_t[]> opA_, opB_, opX_, crcs_;
+  std::unique_ptr<scansimd::SpanQuery[]> spans_;
 };
 
 // What the search of one piece of a chunk found.

@@ -7,8 +7,10 @@
 // finding candidates by cheap byte filters:
 //  - a block trailer fixes its own allocated size (cb), so each possible
 //    trailer end is one candidate block, whose start follows from cb;
-//  - CRCs of candidate blocks come from prefix CRC states: the CRC of any
-//    span is one carry-less multiply-and-combine of two prefix states;
+//  - CRCs of candidate blocks come from prefix states made in one pass: the
+//    CRC of any span combines the states at its two ends (16-byte fold
+//    states and carry-less multiplies where the processor has them, 32-bit
+//    CRC states every 8 bytes elsewhere);
 //  - pages and HEADERs are found by their ptype bytes and magic first;
 //  - the candidates of a chunk are generated on two threads, then walked in
 //    file order, applying the FastRecovery step and emitting progress

@@ -1,5 +1,6 @@
 #include "engine/ndb/ndb_scan_simd.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -158,6 +159,137 @@ __attribute__((target("pclmul,sse2"))) void combineWide(const std::uint32_t* a, 
   }
 }
 
+// ---- Folding (PCLMUL) ----
+//
+// A 16-byte register holds the polynomial whose highest coefficient is bit 0
+// of its first byte, as the CRC reads a message; a 32-bit value held in the
+// low half of a 64-bit lane is that reflected value times x^32. The carry-
+// less product of two lanes is the product of their polynomials times x.
+
+constexpr std::uint32_t kReflectedPoly = 0xEDB88320u;
+
+constexpr std::uint32_t timesX(std::uint32_t c) { return (c & 1) != 0 ? (c >> 1) ^ kReflectedPoly : c >> 1; }
+constexpr std::uint32_t overX(std::uint32_t c) {
+  return (c & 0x80000000u) != 0 ? ((c ^ kReflectedPoly) << 1) | 1u : c << 1;
+}
+// x^m mod the polynomial, m of either sign (x is invertible: the polynomial
+// has a constant term).
+constexpr std::uint32_t xPower(int m) {
+  std::uint32_t c = 0x80000000u;
+  for (; m > 0; --m) c = timesX(c);
+  for (; m < 0; ++m) c = overX(c);
+  return c;
+}
+
+// The multipliers of the span terms: kSpanPowers[i] = x^(8 (i - 20) - 1).
+// A 16-byte value V = H x^64 + L times x^e is H * x^(e + 31) + L * x^(e - 33)
+// in two lane products; e runs over multiples of 8 from -128 to 8 * (15 + kFoldedSpanMax).
+constexpr int kSpanPowerBias = 20;
+struct SpanPowers {
+  std::uint32_t x[kFoldedSpanMax + 48];
+};
+constexpr SpanPowers makeSpanPowers() {
+  SpanPowers s{};
+  std::uint32_t c = xPower(8 * (0 - kSpanPowerBias) - 1);
+  for (auto& v : s.x) {
+    v = c;
+    for (int k = 0; k < 8; ++k) c = timesX(c);
+  }
+  return s;
+}
+constexpr SpanPowers kSpanPowers = makeSpanPowers();
+
+// The multipliers of the fold (x^159, x^95: H x^192 + L x^128) and of the
+// word reduction (x^127, x^95, x^63).
+constexpr std::uint32_t kX159 = xPower(159), kX127 = xPower(127), kX95 = xPower(95), kX63 = xPower(63);
+
+// Barrett reduction: floor(x^64 / P) and P, 33 bits each, reflected.
+constexpr std::uint64_t kBarrettMu = 0x1F7011641ull;
+constexpr std::uint64_t kBarrettPoly = 0x1DB710641ull;
+
+// Keeps the first r bytes of a 16-byte group: load 16 bytes at kKeep + 16 - r.
+alignas(32) constexpr unsigned char kKeep[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i foldOnce(__m128i a, __m128i k) {
+  return _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x00), _mm_clmulepi64_si128(a, k, 0x11));
+}
+
+__attribute__((target("pclmul,sse4.1"))) void foldStatesWide(const unsigned char* const bytes[4],
+                                                            const std::size_t blocks[4], FoldState* const out[4]) {
+  const __m128i k = _mm_set_epi64x(kX95, kX159);
+  auto at = [&](int r, std::size_t j) { return reinterpret_cast<__m128i*>(out[r] + j); };
+  auto data = [&](int r, std::size_t j) { return load16(bytes[r] + 16 * j); };
+  __m128i s0 = _mm_setzero_si128(), s1 = s0, s2 = s0, s3 = s0;
+  for (int r = 0; r < 4; ++r) _mm_store_si128(at(r, 0), s0);
+  const std::size_t all = std::min(std::min(blocks[0], blocks[1]), std::min(blocks[2], blocks[3]));
+  for (std::size_t j = 0; j < all; ++j) {
+    s0 = _mm_xor_si128(foldOnce(s0, k), data(0, j));
+    s1 = _mm_xor_si128(foldOnce(s1, k), data(1, j));
+    s2 = _mm_xor_si128(foldOnce(s2, k), data(2, j));
+    s3 = _mm_xor_si128(foldOnce(s3, k), data(3, j));
+    _mm_store_si128(at(0, j + 1), s0);
+    _mm_store_si128(at(1, j + 1), s1);
+    _mm_store_si128(at(2, j + 1), s2);
+    _mm_store_si128(at(3, j + 1), s3);
+  }
+  const __m128i last[4] = {s0, s1, s2, s3};
+  for (int r = 0; r < 4; ++r) {
+    __m128i c = last[r];
+    for (std::size_t j = all; j < blocks[r]; ++j) {
+      c = _mm_xor_si128(foldOnce(c, k), data(r, j));
+      _mm_store_si128(at(r, j + 1), c);
+    }
+  }
+}
+
+// The prefix up to `position` times x^(8 n), up to a multiple of P, as a
+// 16-byte value: with j, r = position / 16, position % 16, that prefix is
+// state[j] x^(8 r) + (the first r bytes of group j) and the group masked
+// to those bytes is them times x^(8 (16 - r)).
+__attribute__((target("pclmul,sse4.1"))) inline __m128i endTerm(const SpanQuery& s, std::uint32_t position,
+                                                                std::uint32_t n) {
+  const std::uint32_t j = position >> 4, r = position & 15;
+  const __m128i state = _mm_load_si128(reinterpret_cast<const __m128i*>(s.states + j));
+  const __m128i group = _mm_and_si128(load16(s.bytes + 16 * j), load16(kKeep + 16 - r));
+  const std::uint32_t* x = kSpanPowers.x + n;
+  // State times x^(8 n): powers 8 n + 31, 8 n - 33; group times x^(8 n - 128).
+  const __m128i ks = _mm_set_epi64x(x[16], x[24]);
+  const __m128i kg = _mm_set_epi64x(x[0], x[8]);
+  return _mm_xor_si128(foldOnce(state, ks), foldOnce(group, kg));
+}
+
+// v x^32 mod P for the 16-byte value v, as a reflected 32-bit value: the
+// four 32-bit words times x^128, x^96, x^64 and x^32 give a 64-bit value,
+// which Barrett reduction takes to 32 bits.
+__attribute__((target("pclmul,sse4.1"))) inline std::uint32_t reduce16(__m128i v) {
+  const __m128i w0 = _mm_cvtsi32_si128(_mm_cvtsi128_si32(v));
+  const __m128i w1 = _mm_cvtsi32_si128(_mm_extract_epi32(v, 1));
+  const __m128i w2 = _mm_cvtsi32_si128(_mm_extract_epi32(v, 2));
+  const __m128i w3 = _mm_cvtsi32_si128(_mm_extract_epi32(v, 3));
+  const __m128i k = _mm_set_epi64x(kX95, kX127);
+  const __m128i t = _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(w0, k, 0x00), _mm_clmulepi64_si128(w1, k, 0x10)),
+      _mm_xor_si128(_mm_clmulepi64_si128(w2, _mm_cvtsi32_si128(static_cast<int>(kX63)), 0x00), w3));
+  const __m128i low32 = _mm_set_epi32(0, 0, 0, -1);
+  const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kBarrettPoly), static_cast<long long>(kBarrettMu));
+  const __m128i q = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(t, low32), barrett, 0x00), low32);
+  return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(t, _mm_clmulepi64_si128(q, barrett, 0x10)), 1));
+}
+
+// CRC of [a, a + cb) = (prefix(a + cb) + prefix(a) x^(8 cb)) x^32 mod P;
+// both terms are taken times x^-32, which reduce16 puts back.
+__attribute__((target("pclmul,sse4.1"))) void spanCrcsWide(const SpanQuery* spans, std::size_t n,
+                                                          std::uint32_t* out) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const SpanQuery& s = spans[k];
+    const std::uint32_t end = s.offset + s.cb;
+    const __m128i v =
+        _mm_xor_si128(endTerm(s, s.offset, (s.offset & 15) + s.cb), endTerm(s, end, end & 15));
+    out[k] = reduce16(v);
+  }
+}
+
 bool detectWide() {
   if (__builtin_cpu_supports("avx2") == 0 || __builtin_cpu_supports("pclmul") == 0) return false;
   const char* env = std::getenv("BRELLIN_SCAN_PORTABLE");
@@ -166,6 +298,8 @@ bool detectWide() {
 
 #else
 
+void foldStatesWide(const unsigned char* const*, const std::size_t*, FoldState* const*) {}
+void spanCrcsWide(const SpanQuery*, std::size_t, std::uint32_t*) {}
 std::size_t trailerNarrow(const unsigned char*, std::size_t, const TrailerFilter&, std::uint32_t*, std::size_t& done) {
   done = 0;
   return 0;
@@ -239,5 +373,11 @@ void combineCrcs(const std::uint32_t* a, const std::uint32_t* b, const std::uint
 #endif
   for (std::size_t k = 0; k < n; ++k) out[k] = x[k] ^ ndbcrypt::multiplyMod(a[k], b[k]);
 }
+
+void foldStates(const unsigned char* const bytes[4], const std::size_t blocks[4], FoldState* const out[4]) {
+  foldStatesWide(bytes, blocks, out);
+}
+
+void foldedSpanCrcs(const SpanQuery* spans, std::size_t n, std::uint32_t* out) { spanCrcsWide(spans, n, out); }
 
 }  // namespace vexl::scansimd

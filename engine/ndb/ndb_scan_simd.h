@@ -43,4 +43,33 @@ std::size_t headerCandidates(const unsigned char* bytes, std::size_t count, std:
 void combineCrcs(const std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* x, std::uint32_t* out,
                  std::size_t n);
 
+// Span CRCs by carry-less folding (wide forms only). A fold state stands in
+// for a prefix of 16 * j bytes: it is a 16-byte value congruent to the
+// prefix modulo the CRC polynomial, so the CRC of the prefix followed by any
+// bytes is the CRC of the state followed by them. Unlike a reduced 32-bit
+// state it costs two carry-less multiplies per 16 bytes; the reduction is
+// left to the few spans whose CRC is asked for.
+struct alignas(16) FoldState {
+  std::uint64_t lo, hi;
+};
+
+// Four independent runs: out[k][j] is the state of the first 16 * j bytes at
+// bytes[k], for j = 0 .. blocks[k]. Only when wideForms().
+void foldStates(const unsigned char* const bytes[4], const std::size_t blocks[4], FoldState* const out[4]);
+
+// One span: `bytes` and `states` of its run, the span [offset, offset + cb).
+// Reads the 16-byte groups holding both ends, so 16 bytes past the span's
+// end must be readable.
+struct SpanQuery {
+  const unsigned char* bytes;
+  const FoldState* states;
+  std::uint32_t offset;
+  std::uint32_t cb;
+};
+
+// out[k] = the CRC (from 0) of span k. cb at most kFoldedSpanMax. Only when
+// wideForms().
+inline constexpr std::uint32_t kFoldedSpanMax = 8192;
+void foldedSpanCrcs(const SpanQuery* spans, std::size_t n, std::uint32_t* out);
+
 }  // namespace vexl::scansimd

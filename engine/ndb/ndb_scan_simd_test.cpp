@@ -3,6 +3,7 @@
 // the one-position reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -83,6 +84,42 @@ TEST_F(ScanSimd, CombineAgreesWithMultiplyMod) {
     for (std::size_t k = 0; k < a.size(); ++k)
       ASSERT_EQ(out[k], x[k] ^ ndbcrypt::multiplyModPortable(a[k], b[k])) << "wide " << wide << " k " << k;
   }
+}
+
+TEST_F(ScanSimd, FoldedSpanCrcsMatchTheTableCrc) {
+  if (!scansimd::wideForms()) GTEST_SKIP() << "no carry-less multiply here";
+  std::mt19937_64 rng(11);
+  // Noise with zero runs; four runs of different lengths and starts.
+  std::vector<unsigned char> bytes(4 * 20000 + 64);
+  for (auto& b : bytes) b = rng() % 4 == 0 ? 0 : static_cast<unsigned char>(rng());
+  const unsigned char* starts[4] = {bytes.data(), bytes.data() + 20001, bytes.data() + 40007, bytes.data() + 60000};
+  const std::size_t blocks[4] = {20000 / 16, 19000 / 16, 20000 / 16, 17 / 16};
+  std::vector<scansimd::FoldState> states[4];
+  scansimd::FoldState* outs[4];
+  for (int r = 0; r < 4; ++r) {
+    states[r].resize(blocks[r] + 1);
+    outs[r] = states[r].data();
+  }
+  scansimd::foldStates(starts, blocks, outs);
+  std::vector<scansimd::SpanQuery> spans;
+  std::vector<std::uint32_t> expected;
+  for (int i = 0; i < 4000; ++i) {
+    const int r = i % 4;
+    const std::uint32_t limit = static_cast<std::uint32_t>(16 * blocks[r]);
+    if (limit < 2) continue;
+    // Every end residue, the shortest and longest spans, anything between.
+    std::uint32_t cb = i % 7 == 0 ? 1 + static_cast<std::uint32_t>(i % 16)
+                                  : 1 + static_cast<std::uint32_t>(rng() % scansimd::kFoldedSpanMax);
+    cb = std::min(cb, limit - 1);
+    if (i % 11 == 0) cb = std::min(scansimd::kFoldedSpanMax, limit - 1);
+    const std::uint32_t offset = static_cast<std::uint32_t>(rng() % (limit - cb + 1));
+    spans.push_back({starts[r], outs[r], offset, cb});
+    expected.push_back(ndbcrypt::crc(0, starts[r] + offset, cb));
+  }
+  std::vector<std::uint32_t> got(spans.size());
+  scansimd::foldedSpanCrcs(spans.data(), spans.size(), got.data());
+  for (std::size_t k = 0; k < spans.size(); ++k)
+    ASSERT_EQ(expected[k], got[k]) << "offset " << spans[k].offset << " cb " << spans[k].cb;
 }
 
 TEST_F(ScanSimd, NarrowFormsMatchReference) {
