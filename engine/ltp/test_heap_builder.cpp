@@ -100,6 +100,32 @@ std::uint64_t writeTree(TreeBuilder& t, const std::vector<Bytes>& blocks, std::u
   return internal;
 }
 
+// A nested subnode tree: its SLBLOCK's BID is taken first, so that a
+// subnode inside can name it.
+std::uint64_t writeSubnodes(TreeBuilder& t, const std::vector<SubnodeSpec>& specs, std::uint64_t& offset,
+                            std::uint64_t& bid);
+
+std::vector<SlEntry> subnodeEntries(TreeBuilder& t, const std::vector<SubnodeSpec>& specs, std::uint64_t& offset,
+                                    std::uint64_t& bid, std::uint64_t holder) {
+  std::vector<SlEntry> entries;
+  for (const SubnodeSpec& s : specs) {
+    const std::uint64_t data = writeTree(t, s.blocks, offset, bid);
+    const std::uint64_t sub = s.holdersTree ? holder : s.subnodes.empty() ? 0 : writeSubnodes(t, s.subnodes, offset, bid);
+    entries.push_back({s.nid, data, sub});
+  }
+  return entries;
+}
+
+std::uint64_t writeSubnodes(TreeBuilder& t, const std::vector<SubnodeSpec>& specs, std::uint64_t& offset,
+                            std::uint64_t& bid) {
+  const std::uint64_t self = bid | 2;
+  bid += 4;
+  const std::vector<SlEntry> entries = subnodeEntries(t, specs, offset, bid, self);
+  t.block(offset, self, t.slblock(entries));
+  offset += 0x2000;
+  return self;
+}
+
 }  // namespace
 
 NodeFile::NodeFile(const std::vector<Bytes>& blocks, const std::vector<SubnodeSpec>& subnodes,
@@ -109,8 +135,9 @@ NodeFile::NodeFile(const std::vector<Bytes>& blocks, const std::vector<SubnodeSp
   const std::uint64_t dataBid = writeTree(t, blocks, offset, bid);
   std::uint64_t subnodeBid = 0;
   if (!subnodes.empty()) {
-    std::vector<SlEntry> entries;
-    for (const SubnodeSpec& s : subnodes) entries.push_back({s.nid, writeTree(t, s.blocks, offset, bid), 0});
+    // The top tree's BID comes last, as it always has; no subnode of it
+    // can name it.
+    const std::vector<SlEntry> entries = subnodeEntries(t, subnodes, offset, bid, 0);
     subnodeBid = bid | 2;
     t.block(offset, subnodeBid, t.slblock(entries));
   }

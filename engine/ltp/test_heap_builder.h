@@ -58,10 +58,14 @@ std::uint32_t addTcInfo(HeapBuilder& heap, const std::vector<TcColumn>& columns,
 
 // One node and its subnodes, written (Unicode variant unless told) and
 // opened with crypt detection. A data block given empty is named by the
-// data tree but written nowhere.
+// data tree but written nowhere. A subnode may have subnodes of its own;
+// one marked `holdersTree` (hostile) names as its subnode tree the one that
+// holds it, a cycle.
 struct SubnodeSpec {
   std::uint32_t nid;
   std::vector<Bytes> blocks;
+  std::vector<SubnodeSpec> subnodes = {};
+  bool holdersTree = false;
 };
 class NodeFile {
  public:

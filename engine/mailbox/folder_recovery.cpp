@@ -69,7 +69,7 @@ bool MailboxWriter::isPlaceholderName(IMAPIFolder* folder) {
 MailboxWriter::MailboxWriter(EngineContext& engine, NdbFormat& ndb, TargetStore& store, MailboxRunState& state)
     : engine_(engine), ndb_(ndb), store_(store), state_(state) {}
 
-PropCopySettings MailboxWriter::settings() const { return propCopySettings(engine_, state_.namedPropIds); }
+PropCopySettings MailboxWriter::settings() { return propCopySettings(engine_, state_.namedPropIds, objectCopy()); }
 
 int MailboxWriter::recoverStore() {
   state_.clearFolders();

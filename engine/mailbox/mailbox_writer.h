@@ -25,6 +25,9 @@ inline constexpr std::uint32_t kNidRecipientTable = 0x692;
 // lost-and-found passes) instead of being recursed into: a hostile parent
 // chain must not exhaust the stack.
 inline constexpr int kMaxFolderDepth = 256;
+// Embedded messages nested deeper than this are not filled: an object
+// subnode that leads back to an ancestor's (a hostile file) must end.
+inline constexpr int kMaxEmbeddingDepth = 32;
 
 // True for "Recovered_Folder" followed by 1 or more digits that make an
 // unsigned 32-bit number.
@@ -49,6 +52,10 @@ class MailboxWriter {
   std::int32_t recoverFolder(NdbNode& node, mapi::IMAPIFolder* parent, int depth = 0);
   std::int32_t recoverMessage(NdbNode& node, mapi::IMAPIFolder* parent);
   std::int32_t recoverOrphanAttachment(NdbNode& node, mapi::IMAPIFolder* parent);
+  // Fills `message`, an embedded message the object copy opened on an
+  // attachment, like a message (properties, attachments, recipients) and
+  // saves it; the caller keeps the message. 1 on success.
+  std::int32_t recoverEmbeddedMessage(NdbNode& node, mapi::IMessage* message);
   void recoverAttachments(NdbNode& node, mapi::IMessage* message);
   void recoverRecipients(NdbNode& node, mapi::IMessage* message);
 
@@ -56,7 +63,10 @@ class MailboxWriter {
   static bool isPlaceholderName(mapi::IMAPIFolder* folder);
 
  private:
-  PropCopySettings settings() const;
+  PropCopySettings settings();
+  // PT_OBJECT properties: OLE storages and embedded messages.
+  ObjectCopy objectCopy();
+  void setDefaultMessageClass(mapi::IMessage* message);
   void attachSubnode(NdbNode& subnode, mapi::IMessage* message);
   void checkSize();
 
@@ -64,6 +74,7 @@ class MailboxWriter {
   NdbFormat& ndb_;
   TargetStore& store_;
   MailboxRunState& state_;
+  int embeddingDepth_ = 0;
 };
 
 }  // namespace vexl

@@ -4,7 +4,10 @@
 // subjects, carrier messages of orphan attachments, the split limit.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,10 +40,23 @@ class TestEngine final : public EngineContext {
 
 struct Prop {
   std::uint16_t id;
-  std::uint16_t type;  // 0x001F (text), 0x0003 (value)
+  std::uint16_t type;  // 0x001F (text), 0x0003 (value), 0x000D (object: the subnode's NID)
   std::u16string text;
   std::uint32_t value = 0;
 };
+
+std::vector<Bytes> pcBytes(const std::vector<Prop>& props) {
+  HeapBuilder heap(kHeapSigPropertyContext);
+  std::vector<PcRecord> records;
+  for (const Prop& p : props) {
+    const std::uint32_t hnid = p.type == 0x001F   ? heap.add(utf16le(p.text))
+                               : p.type == 0x000D ? heap.add(le32(p.value) + le32(0))
+                                                  : p.value;
+    records.push_back({p.id, p.type, hnid});
+  }
+  addPcBth(heap, records);
+  return heap.build();
+}
 
 // A source mailbox: nodes built one by one, each in a file of its own, and
 // entered in the node index of the first.
@@ -49,13 +65,9 @@ class Source {
   Source() { host_ = std::make_unique<NodeFile>(std::vector<Bytes>{Bytes(64, 0)}); }
   NdbFormat& format() { return *host_->node().format; }
 
-  NdbNode& pc(std::uint32_t nid, const std::vector<Prop>& props, std::vector<std::uint32_t> children = {}) {
-    HeapBuilder heap(kHeapSigPropertyContext);
-    std::vector<PcRecord> records;
-    for (const Prop& p : props)
-      records.push_back({p.id, p.type, p.type == 0x001F ? heap.add(utf16le(p.text)) : p.value});
-    addPcBth(heap, records);
-    return enter(std::make_unique<NodeFile>(heap.build()), nid, std::move(children));
+  NdbNode& pc(std::uint32_t nid, const std::vector<Prop>& props, std::vector<std::uint32_t> children = {},
+             const std::vector<SubnodeSpec>& subnodes = {}) {
+    return enter(std::make_unique<NodeFile>(pcBytes(props), subnodes), nid, std::move(children));
   }
   // A node whose data is no heap at all.
   NdbNode& junk(std::uint32_t nid, std::vector<std::uint32_t> children = {}) {
@@ -81,6 +93,36 @@ constexpr std::uint32_t messageNid(std::uint32_t n) { return n << 5 | 4; }
 constexpr std::uint32_t attachmentNid(std::uint32_t n) { return n << 5 | 5; }
 
 Prop name(const std::u16string& text) { return {0x3001, 0x001F, text}; }
+Prop subject(const std::u16string& text) { return {0x0037, 0x001F, text}; }
+
+// Attachment subnode `attach` holding an embedded message as its object,
+// subnode `object`, with `props` and the message's own `subnodes`.
+SubnodeSpec embedding(std::uint32_t attach, std::uint32_t object, const std::vector<Prop>& props,
+                      std::vector<SubnodeSpec> subnodes = {}) {
+  return {attach,
+          pcBytes({{0x3705, 0x0003, u"", 5}, {0x3701, 0x000D, u"", object}}),
+          {{object, pcBytes(props), std::move(subnodes)}}};
+}
+
+// The subjects of the embedded messages pffexport finds in `pst`, each with
+// the depth of its embedding ("2|Level 2").
+std::multiset<std::string> embeddedSubjects(const std::string& pst, const std::string& scratch) {
+  const fs::path dir = fs::path(scratch) / "embedded-export";
+  fs::create_directories(dir);
+  const std::string command = "cd '" + dir.string() + "' && pffexport -q -m all -t x '" + pst + "' >/dev/null 2>&1";
+  (void)std::system(command.c_str());
+  std::multiset<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (!e.is_regular_file() || e.path().filename() != "OutlookHeaders.txt") continue;
+    int depth = 0;
+    for (const auto& part : e.path()) depth += part == "Attachments";
+    if (depth == 0) continue;
+    std::ifstream in(e.path());
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("Subject:", 0) == 0) out.insert(std::to_string(depth) + "|" + line.substr(line.find_first_not_of(" \t", 8)));
+  }
+  return out;
+}
 
 class MailboxWalk : public ::testing::Test {
  protected:
@@ -263,6 +305,39 @@ TEST_F(MailboxWalk, TheSplitLimitStopsTheFolderAfterTheMessageThatPassedIt) {
   EXPECT_EQ(writer_->recoverNode(folderNid(1), subtree()), 2);
   EXPECT_TRUE(engine_.splitPending);
   EXPECT_EQ(source_.node(messageNid(2)).usedMark, 0u);
+}
+
+TEST_F(MailboxWalk, EmbeddedMessagesNestedThreeDeepAreFilled) {
+  engine_.options().RecoverUnattchedAttach = 1;  // attachments without a table
+  source_.pc(messageNid(1), {subject(u"Outer")}, {},
+             {embedding(attachmentNid(1), messageNid(2), {subject(u"Level 1")},
+                        {embedding(attachmentNid(2), messageNid(3), {subject(u"Level 2")},
+                                   {embedding(attachmentNid(3), messageNid(4), {subject(u"Level 3")})})})});
+  EXPECT_EQ(writer_->recoverNode(messageNid(1), subtree()), 1);
+  for (const char* level : {"Level 1", "Level 2", "Level 3"})
+    EXPECT_TRUE(logged(std::string("Recover embedded message '") + level + "' ...")) << level;
+  store_->close();
+  if (!pst::test::haveTool("pffexport")) GTEST_SKIP() << "pffexport missing";
+  EXPECT_EQ(embeddedSubjects(path_, dir_), (std::multiset<std::string>{"1|Level 1", "2|Level 2", "3|Level 3"}));
+}
+
+// A hostile file: the embedded message's attachment names as its subnode
+// tree the one that holds it, so its object would be itself again.
+TEST_F(MailboxWalk, ACycleOfEmbeddedMessagesEnds) {
+  engine_.options().RecoverUnattchedAttach = 1;
+  SubnodeSpec looped = embedding(attachmentNid(2), messageNid(3), {subject(u"Again")});
+  looped.subnodes.clear();
+  looped.holdersTree = true;
+  SubnodeSpec again{messageNid(3), pcBytes({subject(u"Again")}), {}, true};
+  source_.pc(messageNid(1), {subject(u"Outer")}, {},
+             {embedding(attachmentNid(1), messageNid(2), {subject(u"Inner")}, {looped, again})});
+  EXPECT_EQ(writer_->recoverNode(messageNid(1), subtree()), 1);
+  EXPECT_TRUE(logged("Recover embedded message 'Inner' ..."));
+  std::size_t agains = 0;
+  for (const auto& l : engine_.lines) agains += l == "Recover embedded message 'Again' ...";
+  EXPECT_LE(agains, static_cast<std::size_t>(kMaxEmbeddingDepth));
+  const ExportedMailbox out = exported();
+  EXPECT_EQ(out.items.count("Message|Outer"), 1u);
 }
 
 }  // namespace

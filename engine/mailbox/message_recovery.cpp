@@ -10,6 +10,7 @@
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
 #include "engine/mailbox/mailbox_writer.h"
+#include "engine/mapiout/object_copy.h"
 #include "mapi/mapialloc.h"
 #include "mapi/mapitags.h"
 #include "mapi/mapiutil.h"
@@ -47,6 +48,32 @@ void MailboxWriter::checkSize() {
   if (size > limit) engine_.splitPending = true;
 }
 
+ObjectCopy MailboxWriter::objectCopy() {
+  return [this](NdbNode& node, const SPropValue& record, IMAPIProp* target) {
+    return copyObjectProp(
+        engine_, [this](NdbNode& embedded, IMessage* message) { return recoverEmbeddedMessage(embedded, message); },
+        node, record, target);
+  };
+}
+
+// The copied properties overwrite it when the source has a message class.
+void MailboxWriter::setDefaultMessageClass(IMessage* message) {
+  const std::string messageClass = loadString(kStrDefaultMessageClass);
+  std::u16string wide;
+  SPropValue classProp{};
+  if (engine_.pstFormat == PstFormat::Unicode) {
+    wide = ansiToUtf16(messageClass);
+    classProp.ulPropTag = PR_MESSAGE_CLASS_W;
+    classProp.Value.lpszW = wide.data();
+  } else {
+    classProp.ulPropTag = PR_MESSAGE_CLASS_A;
+    classProp.Value.lpszA = const_cast<char*>(messageClass.c_str());
+  }
+  SPropProblemArray* problems = nullptr;
+  message->SetProps(1, &classProp, &problems);
+  MAPIFreeBuffer(problems);
+}
+
 std::int32_t MailboxWriter::recoverMessage(NdbNode& node, IMAPIFolder* parent) {
   if (!isPropertyContext(node)) {
     node.markUsed(1);
@@ -60,20 +87,7 @@ std::int32_t MailboxWriter::recoverMessage(NdbNode& node, IMAPIFolder* parent) {
       if (message != nullptr) message->Release();
       return 0;
     }
-    const std::string messageClass = loadString(kStrDefaultMessageClass);
-    std::u16string wide;
-    SPropValue classProp{};
-    if (engine_.pstFormat == PstFormat::Unicode) {
-      wide = ansiToUtf16(messageClass);
-      classProp.ulPropTag = PR_MESSAGE_CLASS_W;
-      classProp.Value.lpszW = wide.data();
-    } else {
-      classProp.ulPropTag = PR_MESSAGE_CLASS_A;
-      classProp.Value.lpszA = const_cast<char*>(messageClass.c_str());
-    }
-    SPropProblemArray* problems = nullptr;
-    message->SetProps(1, &classProp, &problems);
-    MAPIFreeBuffer(problems);
+    setDefaultMessageClass(message);
     copyMessageProps(settings(), node, message);
     message->SaveChanges(kCopySaveFlags);
     node.markUsed(1);
@@ -89,6 +103,32 @@ std::int32_t MailboxWriter::recoverMessage(NdbNode& node, IMAPIFolder* parent) {
     engine_.report(ErrorText, kStrErrorUnknown, {loadString(kStrMessageRecovery)});
     return 0;
   }
+}
+
+std::int32_t MailboxWriter::recoverEmbeddedMessage(NdbNode& node, IMessage* message) {
+  if (embeddingDepth_ >= kMaxEmbeddingDepth) return 0;
+  if (!isPropertyContext(node)) {
+    node.markUsed(1);
+    return 0;
+  }
+  engine_.report(LogLine, kStrRecoverEmbedded, {loggedSubject(getStringProp(node, kIdSubject))});
+  if (message == nullptr) return 0;
+  ++embeddingDepth_;
+  std::int32_t result = 0;
+  try {
+    setDefaultMessageClass(message);
+    copyMessageProps(settings(), node, message);
+    message->SaveChanges(kCopySaveFlags);
+    node.markUsed(1);
+    recoverAttachments(node, message);
+    recoverRecipients(node, message);
+    message->SaveChanges(kSaveAndClose);
+    result = 1;
+  } catch (...) {
+    engine_.report(ErrorText, kStrErrorUnknown, {loadString(kStrMessageRecovery)});
+  }
+  --embeddingDepth_;
+  return result;
 }
 
 void MailboxWriter::attachSubnode(NdbNode& subnode, IMessage* message) {

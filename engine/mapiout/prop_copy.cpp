@@ -106,12 +106,12 @@ Prepared prepare(const PropCopySettings& settings, const SPropValue& in, SPropVa
   return type == PT_OBJECT ? Prepared::Object : Prepared::Write;
 }
 
-int copyObject(const PropCopySettings& settings, const NdbNode& node, const SPropValue& record,
+int copyObject(const PropCopySettings& settings, NdbNode& node, const SPropValue& record,
                IMAPIProp* target) {
   return settings.copyObject ? settings.copyObject(node, record, target) : 0;
 }
 
-void copyOneByOne(const PropCopySettings& settings, const NdbNode& node, std::uint32_t count,
+void copyOneByOne(const PropCopySettings& settings, NdbNode& node, std::uint32_t count,
                   const SPropValue* props, IMAPIProp* target) {
   for (std::uint32_t i = 0; i < count; ++i) copyProp(settings, node, props[i], target);
 }
@@ -140,7 +140,7 @@ bool isCopiedPropType(ULONG type) {
   }
 }
 
-int copyProp(const PropCopySettings& settings, const NdbNode& node, const SPropValue& prop, IMAPIProp* target) {
+int copyProp(const PropCopySettings& settings, NdbNode& node, const SPropValue& prop, IMAPIProp* target) {
   if (target == nullptr) return 0;
   Conversions conversions;
   SPropValue record{};
@@ -153,7 +153,7 @@ int copyProp(const PropCopySettings& settings, const NdbNode& node, const SPropV
   return SUCCEEDED(target->SetProps(1, &record, nullptr)) ? 1 : 0;
 }
 
-void copyProps(const PropCopySettings& settings, const NdbNode& node, std::uint32_t count, const SPropValue* props,
+void copyProps(const PropCopySettings& settings, NdbNode& node, std::uint32_t count, const SPropValue* props,
                IMAPIProp* target) {
   if (count == 0 || props == nullptr || target == nullptr) return;
   void* block = nullptr;
@@ -199,7 +199,7 @@ void copyProps(const PropCopySettings& settings, const NdbNode& node, std::uint3
   target->SaveChanges(kCopySaveFlags);
 }
 
-void copyMessageProps(const PropCopySettings& settings, const NdbNode& node, IMessage* message) {
+void copyMessageProps(const PropCopySettings& settings, NdbNode& node, IMessage* message) {
   if (message == nullptr || heapKind(node) != HeapKind::PropertyContext) return;
   std::uint32_t count = 0;
   SPropValue* props = nullptr;

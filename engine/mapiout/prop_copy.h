@@ -25,7 +25,7 @@ inline constexpr mapi::ULONG kCopySaveFlags = 0x0A;
 
 // Writes one PT_OBJECT record (its id already mapped) of `node` onto
 // `target`; 1 when the object was copied.
-using ObjectCopy = std::function<int(const NdbNode& node, const mapi::SPropValue& record, mapi::IMAPIProp* target)>;
+using ObjectCopy = std::function<int(NdbNode& node, const mapi::SPropValue& record, mapi::IMAPIProp* target)>;
 
 struct PropCopySettings {
   bool unicode = false;  // the target file is Unicode: strings are written as PT_UNICODE
@@ -43,19 +43,19 @@ bool isCopiedPropType(mapi::ULONG type);
 // Writes `count` records onto `target` and saves it (kCopySaveFlags), in
 // one batch SetProps with a per-record fallback, or record by record.
 // Nothing at all (not even the save) without records or a target.
-void copyProps(const PropCopySettings& settings, const NdbNode& node, std::uint32_t count,
+void copyProps(const PropCopySettings& settings, NdbNode& node, std::uint32_t count,
                const mapi::SPropValue* props, mapi::IMAPIProp* target);
 
 // Writes one record without saving: 1 when SetProps succeeded, when the
 // record is PR_RTF_IN_SYNC (never written), or the object copy's result for
 // PT_OBJECT; 0 without a target, for a type that is not copied, or when a
 // conversion could not be allocated.
-int copyProp(const PropCopySettings& settings, const NdbNode& node, const mapi::SPropValue& prop,
+int copyProp(const PropCopySettings& settings, NdbNode& node, const mapi::SPropValue& prop,
              mapi::IMAPIProp* target);
 
 // Every property of the property-context node `node` onto `message`
 // (copyProps); nothing when the node is not a PC or cannot be read.
-void copyMessageProps(const PropCopySettings& settings, const NdbNode& node, mapi::IMessage* message);
+void copyMessageProps(const PropCopySettings& settings, NdbNode& node, mapi::IMessage* message);
 
 // The MAPI object type a NID's type stands for: MAPI_FOLDER for normal and
 // search folders, MAPI_MESSAGE for normal and associated messages,
