@@ -205,11 +205,6 @@ struct Expected {
   // Folders whose target items cannot be told apart: pffexport exports two
   // folders of one name into one directory, so their items overwrite.
   std::set<std::string> unverifiedItemFolders;
-  // Attachment object data comes with the next issue: pffexport leaves no
-  // entry for an attachment without data (embedded messages included), so
-  // the target may show fewer attachments. The count is checked, and this
-  // only lets a lower target count through.
-  bool attachmentDataMissing = true;
 };
 
 Expected expectedFor(const std::string& /*sample*/) {
@@ -296,11 +291,7 @@ std::size_t compareItems(const Export& source, const Export& target, const Expec
           why = "recipients differ (target " + got.where + ")";
           continue;
         }
-        if (expected.attachmentDataMissing && got.attachments < want_item.attachments)
-          std::cerr << "fidelity: expected difference (no attachment data yet), " << want_item.attachments
-                    << " attachments in the source, " << got.attachments << " in the target: " << key << "\n";
-        if (!(expected.attachmentDataMissing && got.attachments < want_item.attachments) &&
-            got.attachments != want_item.attachments) {
+        if (got.attachments != want_item.attachments) {
           why = "attachment count " + std::to_string(want_item.attachments) + " in the source, " +
                 std::to_string(got.attachments) + " in the target " + got.where;
           continue;
