@@ -35,9 +35,26 @@ std::string loggedSubject(std::string subject) {
   return subject;
 }
 
+// The writer refuses, before writing anything, a save that would take the
+// file past its format's limit (an ANSI file stays below 2 GiB). That is the
+// end of this file, not of the item: it is left unused for the next split
+// file, whether or not splitting by size is on. Only an item that does not
+// fit even a file without messages is given up, or every file would refuse it.
+bool leftForNextFile(HRESULT saved, NdbNode& node, EngineContext& engine, const MailboxRunState& state) {
+  if (saved != MAPI_E_NOT_ENOUGH_DISK) return false;
+  if (state.messagesInFile == 0) {
+    node.markUsed(1);
+    return true;
+  }
+  node.markUsed(0);
+  engine.splitPending = true;
+  return true;
+}
+
 }  // namespace
 
 void MailboxWriter::checkSize() {
+  ++state_.messagesInFile;
   const EngineOptions& o = engine_.options();
   if (o.SplitOversizePST == 0) return;
   std::error_code error;
@@ -89,11 +106,19 @@ std::int32_t MailboxWriter::recoverMessage(NdbNode& node, IMAPIFolder* parent) {
     }
     setDefaultMessageClass(message);
     copyMessageProps(settings(), node, message);
-    message->SaveChanges(kCopySaveFlags);
+    if (leftForNextFile(message->SaveChanges(kCopySaveFlags), node, engine_, state_)) {
+      message->Release();
+      return 0;
+    }
     node.markUsed(1);
     recoverAttachments(node, message);
     recoverRecipients(node, message);
-    message->SaveChanges(kSaveAndClose);
+    // Refused with its attachments, the message stays here as first saved
+    // and is written whole into the next file.
+    if (leftForNextFile(message->SaveChanges(kSaveAndClose), node, engine_, state_)) {
+      message->Release();
+      return 0;
+    }
     message->Release();
     message = nullptr;
     checkSize();
@@ -246,6 +271,10 @@ std::int32_t MailboxWriter::recoverOrphanAttachment(NdbNode& node, IMAPIFolder* 
   props[1].ulPropTag = PR_SUBJECT_A;
   props[1].Value.lpszA = subject.data();
   copyProps(settings(), node, 2, props, carrier);
+  if (leftForNextFile(carrier->SaveChanges(kCopySaveFlags), node, engine_, state_)) {
+    carrier->Release();
+    return 0;
+  }
 
   std::int32_t result = 0;
   ULONG number = 0;
@@ -262,8 +291,9 @@ std::int32_t MailboxWriter::recoverOrphanAttachment(NdbNode& node, IMAPIFolder* 
   } else if (attach != nullptr) {
     attach->Release();
   }
-  carrier->SaveChanges(kSaveAndClose);
+  const HRESULT saved = carrier->SaveChanges(kSaveAndClose);
   carrier->Release();
+  if (leftForNextFile(saved, node, engine_, state_)) return 0;
   checkSize();
   return result;
 }

@@ -1,6 +1,7 @@
 #include "engine/mailbox/reconstruction.h"
 
 #include "engine/ltp/ndb_node.h"
+#include "engine/mailbox/lost_and_found.h"
 #include "engine/mailbox/mailbox_writer.h"
 #include "engine/mailbox/named_prop_map.h"
 #include "engine/mailbox/run_state.h"
@@ -11,13 +12,15 @@ namespace {
 class Reconstruction final : public MailboxReconstruction {
  public:
   Reconstruction(EngineContext& engine, NdbFormat& ndb, TargetStore& store)
-      : ndb_(ndb), store_(store), writer_(engine, ndb, store, state_) {}
+      : ndb_(ndb), store_(store), writer_(engine, ndb, store, state_), passes_(engine, ndb, store, writer_) {}
 
   void buildNamedPropMap() override { vexl::buildNamedPropMap(ndb_, store_.store(), state_.namedPropIds); }
-  void copyStoreProperties() override { writer_.recoverStore(); }
+  void copyStoreProperties() override {
+    state_.messagesInFile = 0;  // the store step begins every target file
+    writer_.recoverStore();
+  }
   std::int32_t recoverRootFolder() override { return writer_.recoverMessages(); }
-  // The passes come with the lost-and-found folders.
-  std::int32_t runLostAndFoundPass(int) override { return 0; }
+  std::int32_t runLostAndFoundPass(int level) override { return passes_.runPass(level); }
 
   void resetForNextFile() override {
     // The folders the maps name close with the target file.
@@ -38,6 +41,7 @@ class Reconstruction final : public MailboxReconstruction {
   TargetStore& store_;
   MailboxRunState state_;
   MailboxWriter writer_;
+  LostAndFound passes_;
 };
 
 }  // namespace

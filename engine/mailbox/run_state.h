@@ -21,6 +21,10 @@ struct MailboxRunState {
   // Display name -> target folder (exact, case-sensitive names).
   std::map<std::string, mapi::IMAPIFolder*> foldersByName;
   NamedPropIds namedPropIds;
+  // Messages (carrier messages included) written into the current target
+  // file; a save refused for size in a file that holds none would be
+  // refused in every further file too.
+  std::uint32_t messagesInFile = 0;
 
   void clearFolders() {
     specialFolders.clear();

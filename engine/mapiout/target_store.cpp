@@ -345,6 +345,8 @@ int probeOutlookVersion() { return 9; }
 
 std::string currentTargetProfileName() { return helperProfileName ? helperProfileName : ""; }
 
+void resetGroupFolderCounterForTesting() { groupCounter = 1; }
+
 std::string mapiStringProp(IMAPIProp* object, std::uint16_t propId) {
   if (!object) return {};
   std::string out;

@@ -72,4 +72,8 @@ std::string mapiStringProp(mapi::IMAPIProp* object, std::uint16_t propId);
 // none exists (one exists at a time in the process).
 std::string currentTargetProfileName();
 
+// Tests only: the next group folder is "Recovered_Group1" again, as in a
+// fresh process.
+void resetGroupFolderCounterForTesting();
+
 }  // namespace vexl
