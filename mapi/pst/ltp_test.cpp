@@ -196,6 +196,27 @@ TEST_P(LtpTest, EmptyTableHasAnEmptyRowIndexAndNoRows) {
   EXPECT_EQ(view.columns.size(), 3u);
 }
 
+TEST_P(LtpTest, TableKeepsItsRowIndexHeaderAtTheFirstHid) {
+  // Outlook's layout: the row index's BTHHEADER at HID 0x20, TCINFO after
+  // it. Readers that take a table's BTHHEADER from HID 0x20 need it.
+  TableContextBuilder tc(format(), {0x3001001F});
+  tc.addRow(0x8022, {{0x3001001F, value::unicode("Inbox")}});
+  PstReader r = commitAndRead(0x12D, tc.build());
+  std::vector<std::string> problems;
+  const auto heap = test::readHeap(r, r.nodes().at(0x12D).data, problems);
+  expectNoProblems(problems);
+  EXPECT_EQ(heap.clientSig, 0x7C);
+  const auto first = heap.get(0x20);
+  ASSERT_EQ(first.size(), 8u);
+  EXPECT_EQ(first[0], 0xB5) << "bType of a BTHHEADER";
+  EXPECT_NE(heap.userRoot, 0x20u);
+  const auto info = heap.get(heap.userRoot);
+  ASSERT_FALSE(info.empty());
+  EXPECT_EQ(info[0], 0x7C) << "bType of TCINFO";
+  EXPECT_EQ(test::readTc(r, r.nodes().at(0x12D), problems).rows.size(), 1u);
+  expectNoProblems(problems);
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, LtpTest, ::testing::Values(Variant::Unicode, Variant::Ansi),
                          [](const auto& info) { return info.param == Variant::Unicode ? "Unicode" : "Ansi"; });
 

@@ -55,11 +55,13 @@ void TableContextBuilder::addRow(std::uint32_t rowId, const std::map<PropTag, st
 void TableContextBuilder::build(NodeContent& node, SubnodeNids& nids) const {
   HeapBuilder heap(format_, HeapClient::TableContext);
   HnidPlacer placer(heap, node, nids);
-  // TCINFO first (hidUserRoot 0x20), then the row index's BTHHEADER.
+  // The row index's BTHHEADER first (HID 0x20), then TCINFO (hidUserRoot),
+  // as Outlook lays a table out: some readers take the BTHHEADER of every
+  // table from HID 0x20 and cannot read the table otherwise.
+  const Hid indexHeader = reserveBthHeader(heap);
   const std::size_t infoSize = 22 + 8 * layout_.size();
   const Hid infoHid = heap.allocate(std::vector<std::uint8_t>(infoSize, 0));
   heap.setUserRoot(infoHid);
-  const Hid indexHeader = reserveBthHeader(heap);
 
   // Rows, with variable-size cells placed as HNIDs.
   std::vector<std::uint8_t> matrix(rows_.size() * rowSize_, 0);
