@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,10 +17,28 @@ namespace vexl::scansimd {
 
 namespace {
 
-// Appends base + k for every bit k set in `mask`.
-inline std::size_t appendBits(std::uint64_t mask, std::uint64_t base, std::uint32_t* out, std::size_t n) {
+// Appends base + k for every bit k set in `mask`, for masks that are nearly
+// always 0.
+inline std::size_t appendRare(std::uint64_t mask, std::uint64_t base, std::uint32_t* out, std::size_t n) {
   while (mask != 0) {
-    out[n++] = static_cast<std::uint32_t>(base + static_cast<unsigned>(__builtin_ctzll(mask)));
+    out[n++] = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(mask)));
+    mask &= mask - 1;
+  }
+  return n;
+}
+
+// Appends base + k for every bit k set in `mask`. Masks are sparse, so the
+// first four bits are taken without a loop whose length depends on the data
+// (a mispredicted exit per mask would cost more than the filter itself);
+// what is written past the last one is overwritten or ignored.
+inline std::size_t appendBits(std::uint64_t mask, std::uint64_t base, std::uint32_t* out, std::size_t n) {
+  for (int k = 0; k < 4; ++k) {
+    out[n] = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(mask)));
+    n += mask != 0;
+    mask &= mask - 1;
+  }
+  while (mask != 0) {
+    out[n++] = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(mask)));
     mask &= mask - 1;
   }
   return n;
@@ -74,7 +93,7 @@ std::size_t pageNarrow(const unsigned char* type, const unsigned char* repeat, s
     const __m128i t = load16(type + i);
     const __m128i isType = _mm_cmpeq_epi8(_mm_and_si128(t, fe), x80);
     const auto m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(isType, _mm_cmpeq_epi8(t, load16(repeat + i)))));
-    n = appendBits(m, i, out, n);
+    n = appendRare(m, i, out, n);
   }
   done = i;
   return n;
@@ -85,7 +104,7 @@ std::size_t headerNarrow(const unsigned char* b, std::size_t count, std::uint32_
   for (; i + 16 <= count; i += 16) {
     const __m128i m0 = _mm_cmpeq_epi8(load16(b + i), _mm_set1_epi8('!'));
     const __m128i m1 = _mm_cmpeq_epi8(load16(b + i + 1), _mm_set1_epi8('B'));
-    n = appendBits(static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(m0, m1))), i, out, n);
+    n = appendRare(static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(m0, m1))), i, out, n);
   }
   done = i;
   return n;
@@ -129,7 +148,7 @@ __attribute__((target("avx2"))) std::size_t pageWide(const unsigned char* type, 
     const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(repeat + i));
     const __m256i isType = _mm256_cmpeq_epi8(_mm256_and_si256(t, fe), x80);
     const auto m = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(isType, _mm256_cmpeq_epi8(t, r))));
-    n = appendBits(m, i, out, n);
+    n = appendRare(m, i, out, n);
   }
   done = i;
   return n;
@@ -143,7 +162,7 @@ __attribute__((target("avx2"))) std::size_t headerWide(const unsigned char* b, s
   for (; i + 32 <= count; i += 32) {
     const __m256i m0 = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)), bang);
     const __m256i m1 = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i + 1)), letter);
-    n = appendBits(static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(m0, m1))), i, out, n);
+    n = appendRare(static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(m0, m1))), i, out, n);
   }
   done = i;
   return n;
@@ -199,6 +218,19 @@ constexpr SpanPowers makeSpanPowers() {
 }
 constexpr SpanPowers kSpanPowers = makeSpanPowers();
 
+// The same multipliers in the pairs the lane products take: pair n holds
+// x[n + 8] (low lane, times H) and x[n] (high lane, times L); a group at n
+// takes pair n, a state pair n + 16.
+struct SpanPairs {
+  FoldState pair[kFoldedSpanMax + 32];
+};
+constexpr SpanPairs makeSpanPairs() {
+  SpanPairs s{};
+  for (std::size_t n = 0; n < std::size(s.pair); ++n) s.pair[n] = {kSpanPowers.x[n + 8], kSpanPowers.x[n]};
+  return s;
+}
+constexpr SpanPairs kSpanPairs = makeSpanPairs();
+
 // The multipliers of the fold (x^159, x^95: H x^192 + L x^128) and of the
 // word reduction (x^127, x^95, x^63).
 constexpr std::uint32_t kX159 = xPower(159), kX127 = xPower(127), kX95 = xPower(95), kX63 = xPower(63);
@@ -211,11 +243,11 @@ constexpr std::uint64_t kBarrettPoly = 0x1DB710641ull;
 alignas(32) constexpr unsigned char kKeep[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-__attribute__((target("pclmul,sse4.1"))) inline __m128i foldOnce(__m128i a, __m128i k) {
+__attribute__((target("avx2,pclmul"))) inline __m128i foldOnce(__m128i a, __m128i k) {
   return _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x00), _mm_clmulepi64_si128(a, k, 0x11));
 }
 
-__attribute__((target("pclmul,sse4.1"))) void foldStatesWide(const unsigned char* const bytes[4],
+__attribute__((target("avx2,pclmul"))) void foldStatesWide(const unsigned char* const bytes[4],
                                                             const std::size_t blocks[4], FoldState* const out[4]) {
   const __m128i k = _mm_set_epi64x(kX95, kX159);
   auto at = [&](int r, std::size_t j) { return reinterpret_cast<__m128i*>(out[r] + j); };
@@ -247,31 +279,29 @@ __attribute__((target("pclmul,sse4.1"))) void foldStatesWide(const unsigned char
 // 16-byte value: with j, r = position / 16, position % 16, that prefix is
 // state[j] x^(8 r) + (the first r bytes of group j) and the group masked
 // to those bytes is them times x^(8 (16 - r)).
-__attribute__((target("pclmul,sse4.1"))) inline __m128i endTerm(const SpanQuery& s, std::uint32_t position,
+__attribute__((target("avx2,pclmul"))) inline __m128i endTerm(const SpanQuery& s, std::uint32_t position,
                                                                 std::uint32_t n) {
   const std::uint32_t j = position >> 4, r = position & 15;
   const __m128i state = _mm_load_si128(reinterpret_cast<const __m128i*>(s.states + j));
   const __m128i group = _mm_and_si128(load16(s.bytes + 16 * j), load16(kKeep + 16 - r));
-  const std::uint32_t* x = kSpanPowers.x + n;
   // State times x^(8 n): powers 8 n + 31, 8 n - 33; group times x^(8 n - 128).
-  const __m128i ks = _mm_set_epi64x(x[16], x[24]);
-  const __m128i kg = _mm_set_epi64x(x[0], x[8]);
+  const __m128i ks = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpanPairs.pair + n + 16));
+  const __m128i kg = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpanPairs.pair + n));
   return _mm_xor_si128(foldOnce(state, ks), foldOnce(group, kg));
 }
 
 // v x^32 mod P for the 16-byte value v, as a reflected 32-bit value: the
 // four 32-bit words times x^128, x^96, x^64 and x^32 give a 64-bit value,
 // which Barrett reduction takes to 32 bits.
-__attribute__((target("pclmul,sse4.1"))) inline std::uint32_t reduce16(__m128i v) {
-  const __m128i w0 = _mm_cvtsi32_si128(_mm_cvtsi128_si32(v));
-  const __m128i w1 = _mm_cvtsi32_si128(_mm_extract_epi32(v, 1));
-  const __m128i w2 = _mm_cvtsi32_si128(_mm_extract_epi32(v, 2));
-  const __m128i w3 = _mm_cvtsi32_si128(_mm_extract_epi32(v, 3));
-  const __m128i k = _mm_set_epi64x(kX95, kX127);
+__attribute__((target("avx2,pclmul"))) inline std::uint32_t reduce16(__m128i v) {
+  const __m128i low32 = _mm_set_epi32(0, -1, 0, -1);
+  const __m128i even = _mm_and_si128(v, low32);  // words 0 and 2
+  const __m128i odd = _mm_srli_epi64(v, 32);     // words 1 and 3
+  const __m128i k = _mm_set_epi64x(kX63, kX127);
   const __m128i t = _mm_xor_si128(
-      _mm_xor_si128(_mm_clmulepi64_si128(w0, k, 0x00), _mm_clmulepi64_si128(w1, k, 0x10)),
-      _mm_xor_si128(_mm_clmulepi64_si128(w2, _mm_cvtsi32_si128(static_cast<int>(kX63)), 0x00), w3));
-  const __m128i low32 = _mm_set_epi32(0, 0, 0, -1);
+      _mm_xor_si128(_mm_clmulepi64_si128(even, k, 0x00), _mm_clmulepi64_si128(even, k, 0x11)),
+      _mm_xor_si128(_mm_clmulepi64_si128(odd, _mm_cvtsi32_si128(static_cast<int>(kX95)), 0x00),
+                    _mm_srli_si128(odd, 8)));
   const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kBarrettPoly), static_cast<long long>(kBarrettMu));
   const __m128i q = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(t, low32), barrett, 0x00), low32);
   return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(t, _mm_clmulepi64_si128(q, barrett, 0x10)), 1));
@@ -279,7 +309,7 @@ __attribute__((target("pclmul,sse4.1"))) inline std::uint32_t reduce16(__m128i v
 
 // CRC of [a, a + cb) = (prefix(a + cb) + prefix(a) x^(8 cb)) x^32 mod P;
 // both terms are taken times x^-32, which reduce16 puts back.
-__attribute__((target("pclmul,sse4.1"))) void spanCrcsWide(const SpanQuery* spans, std::size_t n,
+__attribute__((target("avx2,pclmul"))) void spanCrcsWide(const SpanQuery* spans, std::size_t n,
                                                           std::uint32_t* out) {
   for (std::size_t k = 0; k < n; ++k) {
     const SpanQuery& s = spans[k];

@@ -25,7 +25,8 @@ struct TrailerFilter {
 
 // Writes every i in [0, count) whose trailer at `trailers + i` has a cb high
 // byte of at most cbHighMax, a cb other than 0 and bid bit 0 clear; returns
-// how many. Loads up to 64 + bidOffset bytes past `trailers + count`.
+// how many. Writes up to 4 entries past that count, so `out` has room for
+// count + 4. Loads up to 64 + bidOffset bytes past `trailers + count`.
 std::size_t trailerCandidates(const unsigned char* trailers, std::size_t count, const TrailerFilter& filter,
                               std::uint32_t* out);
 
