@@ -16,5 +16,6 @@ int scanCommand(std::span<const std::string_view> args);
 int nodesCommand(std::span<const std::string_view> args);
 int propsCommand(std::span<const std::string_view> args);
 int tableCommand(std::span<const std::string_view> args);
+int demoCommand(std::span<const std::string_view> args);
 
 }  // namespace vexl::cli

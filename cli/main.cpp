@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "  nodes FILE                 list the nodes of FILE's rebuilt node index (see nodes --help)\n"
     "  props FILE --nid N         the properties of node N (see props --help)\n"
     "  table FILE --nid N         the rows of table node N (see table --help)\n"
+    "  demo OUT                   write a damaged demo mailbox to OUT (see demo --help)\n"
     "\n"
     "Options:\n"
     "  -h, --help                 show this help\n"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
   if (command == "nodes") return vexl::cli::nodesCommand(rest);
   if (command == "props") return vexl::cli::propsCommand(rest);
   if (command == "table") return vexl::cli::tableCommand(rest);
+  if (command == "demo") return vexl::cli::demoCommand(rest);
   std::fprintf(stderr, "vexl: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()), command.data(), kUsage);
   return vexl::cli::kExitUsage;
 }
