@@ -342,7 +342,11 @@ void recoverAndCompare(const std::string& sample, std::int32_t dstFormat) {
   compareFolders(source, recovered, expected.duplicateFolders);
   compareItems(source, recovered, expected);
   if (expected.unverifiedItemFolders.empty()) {
-    EXPECT_EQ(recovered.items.size(), source.items.size()) << "the target has items the source has not";
+    // What the lost-and-found passes add (older versions, unreferenced
+    // blocks) is in their group folders; everything else is the walk's.
+    std::size_t walked = 0;
+    for (const auto& entry : recovered.items) walked += entry.second.folder.rfind("IPM/Recovered_Group", 0) == 0 ? 0 : 1;
+    EXPECT_EQ(walked, source.items.size()) << "the target has items the source has not";
   }
   if (!::testing::Test::HasFailure()) {
     fs::remove_all(scratch);
