@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -50,26 +51,45 @@ ExportedMailbox exportWithPffexport(const std::string& path) {
   fs::create_directories(dir);
   const std::string command = "cd '" + dir.string() + "' && pffexport -q -m all -t x '" + path + "' >/dev/null 2>&1";
   (void)std::system(command.c_str());
-  std::function<void(const fs::path&)> walk = [&](const fs::path& p) {
+  std::function<void(const fs::path&, const std::string&)> walk = [&](const fs::path& p, const std::string& rel) {
     for (const auto& e : fs::directory_iterator(p)) {
       if (!e.is_directory()) continue;
       const std::string name = e.path().filename().string();
       if (name == "Attachments") continue;  // embedded items belong to their message
       std::string kind;
       if (isNumbered(name, kind) && kind != "Folder") {
-        out.items.insert(kind + "|" + subjectOf(e.path()));
+        const std::string item = kind + "|" + subjectOf(e.path());
+        out.items.insert(item);
+        out.placedItems.insert(rel + "|" + item);
         continue;
       }
       if (kind != "Folder") out.folders.insert(name);
-      walk(e.path());
+      const std::string child = rel.empty() ? name : rel + "/" + name;
+      out.folderPaths.insert(child);
+      walk(e.path(), child);
     }
   };
   if (fs::exists(dir / "x.export")) {
     out.ran = true;
-    walk(dir / "x.export");
+    walk(dir / "x.export", "");
   }
   fs::remove_all(dir);
   return out;
+}
+
+std::string ExportedMailbox::pathEndingIn(const std::string& name) const {
+  for (const std::string& p : folderPaths)
+    if (p == name || (p.size() > name.size() && p.compare(p.size() - name.size(), name.size(), name) == 0 &&
+                      p[p.size() - name.size() - 1] == '/'))
+      return p;
+  return {};
+}
+
+std::size_t itemsFound(const std::multiset<std::string>& expected, const std::multiset<std::string>& found) {
+  std::size_t n = 0;
+  for (auto it = expected.begin(); it != expected.end(); it = expected.upper_bound(*it))
+    n += std::min(expected.count(*it), found.count(*it));
+  return n;
 }
 
 }  // namespace vexl::testing
