@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "mapi/pst/test_validators.h"
+
 namespace {
 
 struct Result {
@@ -65,6 +67,47 @@ TEST(Cli, RecoverJsonSummarisesTheRunAndNamesTheTargetAfterTheSource) {
     EXPECT_NE(r.output.find((dir / "mail_recovered.pst").string()), std::string::npos) << r.output;
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST(Cli, DemoMailboxRecoversWithTheLostFolderInLostAndFound) {
+  const std::string dir = vexl::pst::test::makeTempDir("vexl-cli-demo");
+  Result demo = vexl("demo '" + dir + "/demo.ost' --messages 80");
+  ASSERT_EQ(demo.status, 0) << demo.output;
+  for (const char* key : {"{\"format\": \"unicode\", \"folders\": 8, \"messages\": 80, \"attachments\": ",
+                          "\"zeroed_pages\": 3", "\"lost_folder\": \"Inbox/Projects/Archive 2023\""})
+    EXPECT_NE(demo.output.find(key), std::string::npos) << key << demo.output;
+
+  Result recover = vexl("recover '" + dir + "/demo.ost' -o '" + dir + "/demo.pst'");
+  EXPECT_EQ(recover.status, 0) << recover.output;
+  EXPECT_NE(recover.output.find("Recover folder 'Archive 2023' ..."), std::string::npos) << recover.output;
+  if (vexl::pst::test::haveTool("pffexport")) {
+    EXPECT_EQ(vexl::pst::test::pffexportProblems(dir + "/demo.pst"), "");
+  }
+  const auto walk = vexl::pst::test::pstExtractorWalk(dir + "/demo.pst");
+  if (walk.skipped.empty()) {
+    EXPECT_EQ(walk.problem, "");
+    int lostAndFound = 0;
+    for (const auto& f : walk.folders)
+      if (f.path.starts_with("Top of Personal Folders/Recovered_Group")) lostAndFound += f.items;
+    EXPECT_GT(lostAndFound, 0);
+    // The zeroed NBT leaf and sectors cost some of the 80 messages, not most.
+    EXPECT_GE(walk.items, 60);
+    EXPECT_EQ(walk.errors, 0);
+  } else {
+    std::printf("pst-extractor check skipped: %s\n", walk.skipped.c_str());
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Cli, DemoArgumentsAreCheckedAndAnUnwritablePathFails) {
+  for (const char* bad : {"demo", "demo a.ost --format utf8", "demo a.ost --messages 0", "demo a.ost --messages x",
+                          "demo a.ost b.ost", "demo a.ost --bogus", "demo /tmp"}) {
+    Result r = vexl(bad);
+    EXPECT_EQ(r.status, 2) << bad << r.output;
+  }
+  Result r = vexl("demo /nonexistent/dir/demo.ost");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("vexl demo: /nonexistent/dir/demo.ost: "), std::string::npos) << r.output;
 }
 
 TEST(Cli, UsageErrorsExitTwo) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vexl::pst::test {
 
@@ -21,5 +22,26 @@ std::string listTree(const std::string& dir);
 // failure ("unable", "error"), empty when there is none. "pffexport failed"
 // when it did not exit with 0.
 std::string pffexportProblems(const std::string& path);
+
+// pst-extractor (a Unicode PST reader in JavaScript, installed by
+// tools/install-deps) walking a file: each folder's path below the root
+// folder ("/"-separated names, "" for the root) with its item and
+// attachment counts. `skipped` says why it did not run (node or the package
+// missing); `problem` that it ran and could not read the file.
+struct PstExtractorFolder {
+  std::string path;
+  int items = 0;
+  int attachments = 0;
+};
+struct PstExtractorWalk {
+  std::string skipped;
+  std::string problem;
+  std::vector<PstExtractorFolder> folders;
+  int items = 0;
+  int attachments = 0;
+  int errors = 0;  // items or attachments it could not read
+  const PstExtractorFolder* find(const std::string& path) const;
+};
+PstExtractorWalk pstExtractorWalk(const std::string& path);
 
 }  // namespace vexl::pst::test
