@@ -131,6 +131,51 @@ void findHeaders(const NdbLayout& layout, const ChunkView& view, std::uint64_t l
       });
 }
 
+// The block test's field checks after the first filter: writes the idx[k]
+// whose trailer, at trailers + idx[k] and ending reach + idx[k] bytes past
+// `starts`, has 1 <= cb <= the largest cb, a block start in [0, positions)
+// past `starts`, a bid other than 0, and, for an internal bid (bit 1), cb of
+// at least 4 and a btype of 1 or 2 at the start. Branch-free, since the
+// outcomes are unpredictable. kFixed, when given, is `layout` as a constant,
+// which keeps the loop's values in registers.
+template <const NdbLayout* kFixed>
+std::size_t checkTrailersOf(const NdbLayout& layout, const unsigned char* trailers, const unsigned char* starts,
+                            std::uint32_t reach, std::uint32_t positions, const std::uint32_t* idx, std::size_t n,
+                            std::uint32_t* out) {
+  const NdbLayout& l = kFixed != nullptr ? *kFixed : layout;
+  const std::uint32_t maxCb = l.maxTrailerCb();
+  const std::uint32_t alignMask = l.blockAlignment - 1;
+  std::size_t m = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::uint32_t i = idx[k];
+    const unsigned char* tr = trailers + i;
+    const std::uint32_t cb = loadLe16(tr + l.trailerCbOffset);
+    const std::uint32_t e = (cb + l.trailerSize + alignMask) & ~alignMask;
+    const std::uint64_t bid = l.refWidth == 8 ? loadLe64(tr + l.trailerBidOffset) : loadLe32(tr + l.trailerBidOffset);
+    const std::uint32_t start = reach + i - e;  // wraps when the block would start before `starts`
+    bool ok = (cb - 1u) < maxCb;
+    ok &= reach + i >= e;
+    ok &= start < positions;
+    ok &= bid != 0;
+    const unsigned char first = starts[ok ? start : 0];
+    const bool typeOk = (cb >= 4) & (static_cast<unsigned char>(first - 1) < 2);
+    ok &= ((bid & 2) == 0) | typeOk;
+    out[m] = i;
+    m += ok;
+  }
+  return m;
+}
+
+std::size_t checkTrailers(const NdbLayout& layout, const unsigned char* trailers, const unsigned char* starts,
+                          std::uint32_t reach, std::uint32_t positions, const std::uint32_t* idx, std::size_t n,
+                          std::uint32_t* out) {
+  if (&layout == &kUnicodeLayout)
+    return checkTrailersOf<&kUnicodeLayout>(layout, trailers, starts, reach, positions, idx, n, out);
+  if (&layout == &kAnsiLayout)
+    return checkTrailersOf<&kAnsiLayout>(layout, trailers, starts, reach, positions, idx, n, out);
+  return checkTrailersOf<nullptr>(layout, trailers, starts, reach, positions, idx, n, out);
+}
+
 // Blocks starting at positions in [lo, hi): every trailer end Q with
 // lo < Q <= min(hi - 1 + span, end) is one candidate, whose start is Q
 // minus the allocated size its cb implies. Stages per batch of trailer
@@ -184,11 +229,9 @@ class BlockFinder {
     const std::uint64_t firstTrailer = lo + 64 - t;
     const std::uint64_t count = spanEnd - t - firstTrailer + 1;
     const unsigned char* tb = view.at(firstTrailer);
-    const unsigned char* startBytes = view.at(lo);
-    // Block starts relative to lo lie in [0, positions).
+    // The trailer at index i ends at lo + 64 + i; its block starts in [lo, hi).
     const auto positions = static_cast<std::uint32_t>(hi - lo);
     const scansimd::TrailerFilter filter{cbOffset, bidOffset, static_cast<unsigned char>(maxCb >> 8)};
-    const bool wideBid = layout.refWidth == 8;
 
     std::uint32_t* candidates = candidates_.data();
     std::uint32_t* survivors = survivors_.data();
@@ -203,26 +246,10 @@ class BlockFinder {
       const std::uint64_t to = std::min(count, from + kBatch);
       // Stage 1: cb high byte small enough, cb not 0, bid bit 0 clear.
       const std::size_t n = scansimd::trailerCandidates(tb + from, static_cast<std::size_t>(to - from), filter, candidates);
-      // Stage 2: the other field tests, without branches. The trailer at
-      // index i ends at lo + 64 + i, so its block starts at lo + 64 + i - e.
-      std::size_t m = 0;
-      for (std::size_t k = 0; k < n; ++k) {
-        const auto idx = static_cast<std::uint32_t>(from + candidates[k]);
-        const unsigned char* tr = tb + idx;
-        const std::uint32_t cb = loadLe16(tr + cbOffset);
-        const std::uint32_t e = (cb + t + alignMask) & ~alignMask;
-        const std::uint64_t bid = wideBid ? loadLe64(tr + bidOffset) : loadLe32(tr + bidOffset);
-        const std::uint32_t start = 64 + idx - e;  // wraps when the block would start before lo
-        bool ok = (cb - 1u) < maxCb;
-        ok &= 64 + idx >= e;
-        ok &= start < positions;
-        ok &= bid != 0;
-        const unsigned char first = startBytes[ok ? start : 0];
-        const bool typeOk = (cb >= 4) & (static_cast<unsigned char>(first - 1) < 2);
-        ok &= ((bid & 2) == 0) | typeOk;
-        survivors[m] = idx;
-        m += ok;
-      }
+      // Stage 2: the other field tests.
+      const std::size_t m = checkTrailers(layout, tb + from, view.at(lo), static_cast<std::uint32_t>(64 + from),
+                                          positions, candidates, n, survivors);
+      for (std::size_t k = 0; k < m; ++k) survivors[k] += static_cast<std::uint32_t>(from);
       // Stage 3: the CRCs of the survivors' spans.
       std::uint32_t* crcs = crcs_.get();
       if (folded) {

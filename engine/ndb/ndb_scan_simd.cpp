@@ -28,18 +28,21 @@ inline std::size_t appendRare(std::uint64_t mask, std::uint64_t base, std::uint3
 }
 
 // Appends base + k for every bit k set in `mask`. Masks are sparse, so the
-// first four bits are taken without a loop whose length depends on the data
-// (a mispredicted exit per mask would cost more than the filter itself);
-// what is written past the last one is overwritten or ignored.
+// first four bits are taken without a branch on the data (a mispredicted
+// loop exit per mask would cost more than the filter itself); what is
+// written past the last one is overwritten or ignored.
 inline std::size_t appendBits(std::uint64_t mask, std::uint64_t base, std::uint32_t* out, std::size_t n) {
+  std::uint32_t* at = out + n;
+  std::uint64_t rest = mask;
   for (int k = 0; k < 4; ++k) {
-    out[n] = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(mask)));
-    n += mask != 0;
-    mask &= mask - 1;
+    at[k] = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(rest)));
+    rest &= rest - 1;
+    asm("" : "+r"(rest));  // keeps the compiler from branching on rest == 0 here
   }
-  while (mask != 0) {
-    out[n++] = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(mask)));
-    mask &= mask - 1;
+  n += static_cast<std::size_t>(std::popcount(mask));
+  if (rest != 0) [[unlikely]] {
+    for (at += 4; rest != 0; rest &= rest - 1)
+      *at++ = static_cast<std::uint32_t>(base + static_cast<unsigned>(std::countr_zero(rest)));
   }
   return n;
 }
