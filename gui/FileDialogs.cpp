@@ -65,6 +65,10 @@ bool TSaveDialog::Execute(QWidget* parent) {
   applyFilter(dialog, Filter, FilterIndex);
   dialog.setDefaultSuffix(DefaultExt);
   if (!FileName.isEmpty()) dialog.selectFile(FileName);
+  if (Customize) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    Customize(dialog);
+  }
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [this, &dialog](const QString&) {
     FilterIndex = selectedFilterIndex(dialog, Filter, FilterIndex);
     if (OnTypeChange) OnTypeChange();

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 
+class QFileDialog;
 class QWidget;
 
 namespace zelm {
@@ -37,6 +38,9 @@ class TSaveDialog {
   // Called when the user picks another filter entry (FilterIndex is already
   // updated); the owner sets DefaultExt from it.
   std::function<void()> OnTypeChange;
+  // Adds the owner's controls to the dialog before it is shown; the dialog
+  // is then the toolkit's own, not the desktop's.
+  std::function<void(QFileDialog&)> Customize;
 
   // Asks before an existing file is chosen.
   bool Execute(QWidget* parent);

@@ -66,6 +66,8 @@ QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }
 QGroupBox QCheckBox { font-weight: normal; color: #1b2a3a; }
 QHeaderView::section { background: #eef2f6; border: none; border-right: 1px solid #c3cdd9; border-bottom: 1px solid #c3cdd9; padding: 3px 6px; }
 QMessageBox, QDialog#ZELMMsgForm { background: #f7f9fb; }
+QDialog#SearchForm { background: #e9eef4; }
+QLabel[banner="true"] { color: #ffffff; font-size: 12pt; font-weight: bold; }
 QToolTip { background: #fffbe6; color: #1b2a3a; border: 1px solid #b8a96a; }
 )");
 }

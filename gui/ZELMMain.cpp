@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -26,7 +28,10 @@
 #include "gui/DragEdit.h"
 #include "gui/FileNames.h"
 #include "gui/Look.h"
+#include "client/log_file.h"
+#include "client/system_report.h"
 #include "gui/RunText.h"
+#include "gui/SearchFrm.h"
 #include "gui/Shell.h"
 #include "gui/ZELMMgfm.h"
 #include "gui/ZELMPanel.h"
@@ -146,6 +151,10 @@ TZELMMainForm::TZELMMainForm(QWidget* parent)
   OpenDialog.FilterIndex = 1;
   SaveDialog.FilterIndex = 1;
   SaveDialog.OnTypeChange = [this] { SaveDialogTypeChange(); };
+
+  // A window of its own, not a child: its components bear the same names as
+  // some of this window's.
+  SearchForm = std::make_unique<TSearchForm>();
 }
 
 TZELMMainForm::~TZELMMainForm() = default;
@@ -288,6 +297,7 @@ void TZELMMainForm::buildBatchPage() {
   FileList->setSelectionBehavior(QAbstractItemView::SelectRows);
   FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   FileList->setGeometry(kPad, 130, 262 + 262 + 89 + 2, 242);
+  FileList->installEventFilter(this);
   Label9->setBuddy(FileList);
 
   struct Side {
@@ -473,6 +483,7 @@ void TZELMMainForm::FormCreate(const QStringList& arguments) {
   QGuiApplication::setApplicationDisplayName(tr8(res::kAppTitle));
   setWindowTitle(tr8(res::kAppTitle));
   helpFile_ = HelpFileName(ProgramFilePath());
+  SearchForm->HelpFile = helpFile_;
 
   // 2. Fixed size, centred; the tab buttons are tab stops.
   setFixedSize(kWidth, kHeight);
@@ -699,8 +710,18 @@ void TZELMMainForm::SaveDialogTypeChange() {
   SaveDialog.DefaultExt = DefaultExtForFilter(SaveDialog.Filter, SaveDialog.FilterIndex);
 }
 
+bool TZELMMainForm::ShowSearchWindow(bool multiSelect) {
+  if (SearchForm->styleSheet().isEmpty()) SearchForm->setStyleSheet(styleSheet());
+  SearchForm->SetMultiSelect(multiSelect);
+  SearchForm->Tag = 0;
+  SearchForm->exec();
+  return SearchForm->Tag == 1;
+}
+
 void TZELMMainForm::btnSrcSearchClick() {
-  // TODO(issue 11): open the search window and take the chosen file.
+  if (!ShowSearchWindow(false)) return;
+  const QStringList chosen = SearchForm->SelectedFiles();
+  if (!chosen.isEmpty()) txtSrcFile->setText(chosen.first());
 }
 
 void TZELMMainForm::cmbDstFormatChange(int index) {
@@ -847,22 +868,140 @@ bool TZELMMainForm::OnMessage(std::int32_t code, void* data) {
 
 void TZELMMainForm::btnHelpClick() { ShellOpen(helpFile_); }
 
-// ---- Coming with the batch run, the search window and the saved log ----
+// ---- The saved log ----
+
+void TZELMMainForm::BuildSystemInfo(QStringList& list) {
+  std::vector<std::string> lines;
+  const vexl::client::SystemFacts facts = vexl::client::collectSystemFacts(ZELM_FILE_VERSION, ZELM_FILE_VERSION);
+  vexl::client::appendSystemInfo(lines, facts, [](std::uint64_t bytes) {
+    return FormatByteCount(static_cast<std::int64_t>(bytes)).toStdString();
+  });
+  for (const std::string& line : lines) list << QString::fromStdString(line);
+}
 
 void TZELMMainForm::btnSaveLogClick() {
-  // TODO(issue 11): the save-log dialog with the system report.
+  if (!SaveLogDialog.Execute(this)) return;
+  QStringList lines;
+  if (SaveLogDialog.IncludeSysInfo()) {
+    lines << QString::fromLatin1(vexl::kSeparatorLine);
+    BuildSystemInfo(lines);
+    AddSettingInfo(lines);
+  }
+  lines << logLines_;
+  std::vector<std::string> text;
+  text.reserve(static_cast<std::size_t>(lines.size()));
+  for (const QString& line : lines) text.push_back(line.toStdString());
+  std::string error;
+  if (!vexl::client::saveLogFile(QFile::encodeName(SaveLogDialog.FileName).toStdString(), text, error)) {
+    MessageDlg(tr8(res::kCannotSaveLog).arg(SaveLogDialog.FileName, QString::fromLocal8Bit(error)), MsgKind::Error,
+               MsgButtons::Ok);
+  }
+}
+
+// ---- The batch page ----
+
+namespace {
+
+enum BatchColumn { kSourceColumn, kTargetColumn, kStatusColumn };
+
+}  // namespace
+
+void TZELMMainForm::AddFileToList(const QString& path) {
+  if (batchRunning_) return;
+  for (int row = 0; row < FileList->topLevelItemCount(); ++row) {
+    if (FileList->topLevelItem(row)->text(kSourceColumn).compare(path, Qt::CaseInsensitive) == 0) {
+      MessageDlg(tr8(res::kAlreadyInList), MsgKind::Error, MsgButtons::Ok);
+      return;
+    }
+  }
+  auto* item = new QTreeWidgetItem(FileList);
+  item->setText(kSourceColumn, path);
+  item->setText(kTargetColumn, MakeTargetName(path));
+  item->setText(kStatusColumn, tr8(res::kStatusNotRecovered));
 }
 
 void TZELMMainForm::btnAddFilesClick() {
-  // TODO(issue 11): add chosen files to the batch list.
+  if (batchRunning_) return;
+  const bool multiSelect = OpenDialog.MultiSelect;
+  OpenDialog.MultiSelect = true;
+  OpenDialog.FilterIndex = Settings->OpenFilterIndex;
+  const bool chosen = OpenDialog.Execute(this);
+  OpenDialog.MultiSelect = multiSelect;
+  if (!chosen) return;
+  Settings->OpenFilterIndex = OpenDialog.FilterIndex;
+  for (const QString& file : OpenDialog.Files) AddFileToList(file);
+}
+
+void TZELMMainForm::btnSearchFilesClick() {
+  if (batchRunning_) return;
+  if (!ShowSearchWindow(true)) return;
+  for (const QString& file : SearchForm->SelectedFiles()) AddFileToList(file);
 }
 
 void TZELMMainForm::btnRemoveFilesClick() {
-  // TODO(issue 11): remove the selected rows.
+  if (batchRunning_) return;
+  for (int row = FileList->topLevelItemCount() - 1; row >= 0; --row) {
+    if (FileList->topLevelItem(row)->isSelected()) delete FileList->takeTopLevelItem(row);
+  }
 }
 
 void TZELMMainForm::btnRemoveAllClick() {
-  // TODO(issue 11): remove every row.
+  if (batchRunning_) return;
+  FileList->clear();
+}
+
+bool TZELMMainForm::FileListKeyDown(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Delete) return false;
+  if (event->modifiers() & Qt::ShiftModifier) {
+    btnRemoveAllClick();
+  } else {
+    btnRemoveFilesClick();
+  }
+  return true;
+}
+
+bool TZELMMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == FileList && event->type() == QEvent::KeyPress && FileListKeyDown(static_cast<QKeyEvent*>(event))) {
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TZELMMainForm::setBatchEditsEnabled(bool enabled) {
+  for (QPushButton* button : {btnAddFiles, btnSearchFiles, btnRemoveFiles, btnRemoveAll}) button->setEnabled(enabled);
+}
+
+TZELMMainForm::OverwriteAnswer TZELMMainForm::ConfirmOverwrite(const QString& target, bool& yesToAll,
+                                                               bool& noToAll) {
+  OverwriteAnswer answer;
+  if (!FileExists(target)) {
+    answer.proceed = true;
+    return answer;
+  }
+  if (noToAll) return answer;
+  if (yesToAll) {
+    answer.proceed = true;
+    return answer;
+  }
+  const QString name = QFileInfo(target).fileName();
+  switch (MessageDlg(tr8(res::kAskOverwrite).arg(name), MsgKind::Confirmation, MsgButtons::YesNoCancelAll)) {
+    case MsgResult::Yes:
+      answer.proceed = true;
+      break;
+    case MsgResult::YesToAll:
+      yesToAll = true;
+      answer.proceed = true;
+      break;
+    case MsgResult::NoToAll:
+      noToAll = true;
+      break;
+    case MsgResult::No:
+      break;
+    default:  // Cancel, or the box closed otherwise
+      answer.cancel = true;
+      break;
+  }
+  return answer;
 }
 
 void TZELMMainForm::btnRepairFilesClick() {
@@ -871,11 +1010,81 @@ void TZELMMainForm::btnRepairFilesClick() {
     Running = false;
     return;
   }
-  // TODO(issue 11): the batch run over the rows of FileList.
-}
-
-void TZELMMainForm::btnSearchFilesClick() {
-  // TODO(issue 11): search and add the chosen files to the list.
+  if (FileList->topLevelItemCount() == 0) {
+    MessageDlg(tr8(res::kAddFilesFirst), MsgKind::Information, MsgButtons::Ok);
+    return;
+  }
+  Running = true;
+  batchRunning_ = true;
+  ++runDepth_;
+  setBatchEditsEnabled(false);
+  btnRepairFiles->setText(tr8(res::kStopRecovery));
+  SetButtonSkin(btnRepairFiles, kStopButtonSkin);
+  ClearLog();
+  bool yesToAll = false;
+  bool noToAll = false;
+  StartTime = QDateTime::currentDateTime();
+  Timer->start();
+  labConsumedTime->setText(FormatElapsedLabel(0));
+  for (int row = 0; row < FileList->topLevelItemCount(); ++row) {
+    FileList->topLevelItem(row)->setText(kStatusColumn, tr8(res::kStatusNotRecovered));
+  }
+  BeforeBatch();
+  int succeeded = 0;
+  QString failure;
+  {
+    Finally restore([this] {
+      Running = false;
+      btnRepairFiles->setText(tr8(res::kStartRecovery));
+      SetButtonSkin(btnRepairFiles, kStartButtonSkin);
+      ClearLog();
+      Timer->stop();
+      batchRunning_ = false;
+      setBatchEditsEnabled(true);
+      AfterBatch();
+      --runDepth_;
+    });
+    // The rows cannot change while the batch runs (see BatchRunning), so the
+    // count and positions taken here stay valid.
+    const int count = FileList->topLevelItemCount();
+    QTreeWidgetItem* current = nullptr;
+    try {
+      for (int row = 0; row < count; ++row) {
+        if (!Running) break;
+        current = FileList->topLevelItem(row);
+        const QString source = current->text(kSourceColumn);
+        const QString target = current->text(kTargetColumn);
+        if (TargetIsFile()) {
+          const OverwriteAnswer answer = ConfirmOverwrite(target, yesToAll, noToAll);
+          if (answer.cancel) break;
+          if (!answer.proceed) continue;
+        }
+        BeforeRun();
+        const bool recovered = RunRecovery(source, target);
+        AfterRun();
+        if (recovered) ++succeeded;
+        current->setText(kStatusColumn, tr8(recovered ? res::kStatusSuccessful
+                                            : Running ? res::kStatusFailed
+                                                      : res::kStatusAborted));
+        current = nullptr;
+      }
+      Timer->stop();
+      MessageDlg(tr8(res::kBatchSummary).arg(succeeded), MsgKind::Information, MsgButtons::Ok);
+    } catch (const std::exception& error) {
+      failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+      failure = tr8(res::kUnexpectedError);
+    }
+    // A file whose recovery raised did not come through.
+    if (!failure.isEmpty() && current != nullptr) {
+      current->setText(kStatusColumn, tr8(Running ? res::kStatusFailed : res::kStatusAborted));
+    }
+  }
+  if (!failure.isEmpty()) MessageDlg(failure, MsgKind::Error, MsgButtons::Ok);
+  if (closeWhenIdle_ && runDepth_ == 0) {
+    closeWhenIdle_ = false;
+    close();
+  }
 }
 
 // ---- Option pages ----

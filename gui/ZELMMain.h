@@ -13,11 +13,13 @@
 #include "client/TRELD.h"
 #include "gui/FileDialogs.h"
 #include "gui/SkinMessage.h"
+#include "gui/logdlg.h"
 
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -30,6 +32,7 @@ class QTreeWidget;
 namespace zelm {
 
 class TDragEdit;
+class TSearchForm;
 class TZELMMsgForm;
 class TZELMPanel;
 class TZELMSetting;
@@ -100,7 +103,9 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   QTimer* Timer;
   TOpenDialog OpenDialog;
   TSaveDialog SaveDialog;
+  TSaveLogDialog SaveLogDialog;
   TSkinMessage* bsSkinMessage;
+  std::unique_ptr<TSearchForm> SearchForm;  // created with the window, reused for every search
 
   // Single-file page.
   QLabel* labSelSrcFile;
@@ -170,6 +175,27 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   void AddSeparator();
   void ClearLog();
 
+  // The batch list. Rows are added only here; a path already in the list,
+  // compared without regard to case, is refused with an error.
+  void AddFileToList(const QString& path);
+  // Whether the batch run may recover `target`: proceed, skip, or end the
+  // batch (cancel). The "to all" answers are kept in the two flags.
+  struct OverwriteAnswer {
+    bool proceed = false;
+    bool cancel = false;
+  };
+  OverwriteAnswer ConfirmOverwrite(const QString& target, bool& yesToAll, bool& noToAll);
+  // A batch is on the stack; the list cannot be edited meanwhile, since the
+  // run addresses its rows by position.
+  bool BatchRunning() const { return batchRunning_; }
+
+  // Appends the report on this computer that a saved log can begin with.
+  void BuildSystemInfo(QStringList& list);
+
+  // Shows the search window modally in single or multiple selection; true
+  // when it was closed with OK and a selection.
+  bool ShowSearchWindow(bool multiSelect);
+
   // Every message of the window goes through here.
   MsgResult MessageDlg(const QString& text, MsgKind kind, MsgButtons buttons);
 
@@ -229,6 +255,9 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Delete removes the selected rows of FileList, Shift+Delete all rows.
+  bool FileListKeyDown(QKeyEvent* event);
 
  private:
   void buildHeader();
@@ -240,6 +269,7 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   void layoutSourceAndTarget();
   void updateRepairEnabled();
   void runModal(TZELMMsgForm& dialog);
+  void setBatchEditsEnabled(bool enabled);
 
   QStringList logLines_;
   QString runSource_;
@@ -251,6 +281,7 @@ class TZELMMainForm : public QWidget, public vexl::client::EngineEvents {
   bool terminated_ = false;
   bool closed_ = false;
   bool closeWhenIdle_ = false;
+  bool batchRunning_ = false;
   int runDepth_ = 0;
 };
 

@@ -71,6 +71,72 @@ inline constexpr const char* kRemoveFiles = "Re&move Files";
 inline constexpr const char* kHintRemoveFiles = "Remove selected OST files from list";
 inline constexpr const char* kRemoveAll = "Remo&ve All";
 inline constexpr const char* kHintRemoveAll = "Remove all OST files in list";
+inline constexpr const char* kStatusNotRecovered = "Not Recovered";
+inline constexpr const char* kStatusSuccessful = "Successful";
+inline constexpr const char* kStatusFailed = "Failed";
+inline constexpr const char* kStatusAborted = "Aborted";
+inline constexpr const char* kAlreadyInList = "File already exists in the list";
+inline constexpr const char* kAddFilesFirst = "Please add files to the list first";
+inline constexpr const char* kBatchSummary = "%1 file(s) recovered successfully";
+
+// Search window
+inline constexpr const char* kSearchBanner = "Search for source OST files to be recovered ";
+inline constexpr const char* kSearchFilter = "Microsoft Exchange offline storage files (*.ost)|*.ost";
+inline constexpr const char* kSearchFileNamePrompt = "S&earch for files named:";
+inline constexpr const char* kLookIn = "Loo&k in:";
+inline constexpr const char* kLocalHarddrives = "Local Harddrives (%1)";
+inline constexpr const char* kHintDirectory = "Select or input the folder where file is searched";
+inline constexpr const char* kHintSelectDir = "Browse and select the folder where file is searched";
+inline constexpr const char* kRecurseSubDirs = "Search Su&bfolders";
+inline constexpr const char* kStartSearch = "&Start Search";
+inline constexpr const char* kStopSearch = "&Stop Search";
+inline constexpr const char* kAdvOptionsPrompt = "Advanced O&ptions";
+inline constexpr const char* kAdvOptionsShow = "&+";
+inline constexpr const char* kAdvOptionsHide = "&-";
+inline constexpr const char* kHintAdvOptions = "Show/Hide advanced search options";
+inline constexpr const char* kFileSizeGroup = "File Size";
+inline constexpr const char* kHintFileSizeGroup = "Search criteria on file size";
+inline constexpr const char* kFileMinSize = "A&t least";
+inline constexpr const char* kHintMinSize = "If selected, file size must >= xxx KB";
+inline constexpr const char* kFileMaxSize = "At &most";
+inline constexpr const char* kHintMaxSize = "If selected, file size must <= xxx KB";
+inline constexpr const char* kKiloByteUnit = "KB";
+inline constexpr const char* kFileAttrGroup = "File Attributes";
+inline constexpr const char* kHintFileAttrGroup = "Search criteria on file attributes";
+inline constexpr const char* kFileReadOnlyAttr = "Re&ad only";
+inline constexpr const char* kHintReadOnlyAttr = "If selected, file must be read-only";
+inline constexpr const char* kFileHiddenAttr = "Hidde&n";
+inline constexpr const char* kHintHiddenAttr = "If selected, only hidden file will be searched";
+inline constexpr const char* kFileSystemAttr = "S&ystem";
+inline constexpr const char* kHintSystemAttr = "If selected, only system file will be searched";
+inline constexpr const char* kFileArchiveAttr = "Archi&ve";
+inline constexpr const char* kHintArchiveAttr = "If selected, only archive file will be searched";
+inline constexpr const char* kFileTimeGroup = "File Time";
+inline constexpr const char* kHintFileTimeGroup = "Search criteria on file time";
+inline constexpr const char* kFileCreatedTime = "C&reated in";
+inline constexpr const char* kHintCreatedTime = "If selected, file must be created in specified days";
+inline constexpr const char* kFileLastAccessedTime = "&Last Accessed in";
+inline constexpr const char* kHintLastAccessedTime = "If selected, file is last accessed in specified days";
+inline constexpr const char* kFileModifiedTime = "Mo&dified in";
+inline constexpr const char* kHintModifiedTime = "If selected, file must be modified in specified days";
+inline constexpr const char* kDaysUnit = "days";
+inline constexpr const char* kSearchResults = "Search Res&ults:";
+inline constexpr const char* kColName = "Name";
+inline constexpr const char* kColDirectory = "Directory";
+inline constexpr const char* kColSize = "Size(bytes)";
+inline constexpr const char* kColCreated = "Created";
+inline constexpr const char* kColLastAccessed = "Last Accessed";
+inline constexpr const char* kColLastModified = "Last Modified";
+inline constexpr const char* kFilesFound = "%1 file(s) found";
+inline constexpr const char* kSearchIn = "Search in";
+inline constexpr const char* kOK = "&OK";
+inline constexpr const char* kHintOK = "Close search window and recover selected found files";
+inline constexpr const char* kCancel = "&Cancel";
+inline constexpr const char* kHintCancel = "Close search window without recovering any found files";
+inline constexpr const char* kSearchCompleted = "Search is completed. %1 file(s) found.";
+inline constexpr const char* kSearchCancelled = "Search is cancelled by the user!";
+inline constexpr const char* kSelectResults = "Please select the file(s) to be recovered from the search results!";
+inline constexpr const char* kCancelSearchAndClose = "Cancel the current search and close the search window?";
 
 // Option pages
 inline constexpr const char* kOpenFixed = "&Open the fixed file when finished";
@@ -121,6 +187,13 @@ inline constexpr const char* kSuccessReport =
     "%1 item(s) of the file '%2' have been recovered successfully. Normally recovered items are put in their "
     "original folders; items whose folders were lost are put in folders named Recovered_Group followed by a "
     "number.";
+
+// The saved log
+inline constexpr const char* kLogFilter = "Log files (*.log)|*.log";
+inline constexpr const char* kLogDefaultExt = "log";
+inline constexpr const char* kIncludeSysInfo = "Include S&ystem Information";
+inline constexpr const char* kHintIncludeSysInfo = "Include system information in the log file";
+inline constexpr const char* kCannotSaveLog = "Cannot write the log file '%1': %2";
 
 // Setting information of a saved log
 inline constexpr const char* kSettingInfo = "Setting Information:";
