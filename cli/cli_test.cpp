@@ -69,6 +69,21 @@ TEST(Cli, RecoverJsonSummarisesTheRunAndNamesTheTargetAfterTheSource) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(Cli, RecoverJsonListsEverySplitFile) {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vexl-cli-split-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string out = (dir / "out.pst").string(), second = (dir / "out_1.pst").string();
+  Result r = vexl("recover '" + std::string(BRELLIN_SAMPLES_DIR) + "/unicode-attachments.pst' -o '" + out +
+                  "' --split 1 --levels none --json");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("\"targets\": [\"" + out + "\", \"" + second + "\"]"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Current file size exceeds the limit. Create split file '" + second + "'."),
+            std::string::npos)
+      << r.output;
+  EXPECT_TRUE(std::filesystem::exists(second));
+  std::filesystem::remove_all(dir);
+}
+
 TEST(Cli, DemoMailboxRecoversWithTheLostFolderInLostAndFound) {
   const std::string dir = vexl::pst::test::makeTempDir("vexl-cli-demo");
   Result demo = vexl("demo '" + dir + "/demo.ost' --messages 80");
