@@ -23,7 +23,7 @@ constexpr std::uint32_t kChunkPositions = 4u << 20;
 // its end; every candidate is bounds-checked exactly afterwards.
 constexpr std::uint32_t kSlack = 1024;
 // Positions per piece of a chunk; the two threads take pieces in turn.
-constexpr std::uint32_t kPiecePositions = 512u << 10;
+constexpr std::uint32_t kPiecePositions = 256u << 10;
 // Below this many positions a chunk is searched on one thread.
 constexpr std::uint64_t kParallelMinimum = 256u << 10;
 
@@ -136,12 +136,13 @@ void findHeaders(const NdbLayout& layout, const ChunkView& view, std::uint64_t l
 // `starts`, has 1 <= cb <= the largest cb, a block start in [0, positions)
 // past `starts`, a bid other than 0, and, for an internal bid (bit 1), cb of
 // at least 4 and a btype of 1 or 2 at the start. Branch-free, since the
-// outcomes are unpredictable. kFixed, when given, is `layout` as a constant,
-// which keeps the loop's values in registers.
+// outcomes are unpredictable; the verdicts go to `passes` first, so that no
+// load waits for the count of those before it. kFixed, when given, is
+// `layout` as a constant, which keeps the loop's values in registers.
 template <const NdbLayout* kFixed>
 std::size_t checkTrailersOf(const NdbLayout& layout, const unsigned char* trailers, const unsigned char* starts,
                             std::uint32_t reach, std::uint32_t positions, const std::uint32_t* idx, std::size_t n,
-                            std::uint32_t* out) {
+                            unsigned char* passes, std::uint32_t* out) {
   const NdbLayout& l = kFixed != nullptr ? *kFixed : layout;
   const std::uint32_t maxCb = l.maxTrailerCb();
   const std::uint32_t alignMask = l.blockAlignment - 1;
@@ -159,21 +160,23 @@ std::size_t checkTrailersOf(const NdbLayout& layout, const unsigned char* traile
     ok &= bid != 0;
     const unsigned char first = starts[ok ? start : 0];
     const bool typeOk = (cb >= 4) & (static_cast<unsigned char>(first - 1) < 2);
-    ok &= ((bid & 2) == 0) | typeOk;
-    out[m] = i;
-    m += ok;
+    passes[k] = ok & (((bid & 2) == 0) | typeOk);
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    out[m] = idx[k];
+    m += passes[k];
   }
   return m;
 }
 
 std::size_t checkTrailers(const NdbLayout& layout, const unsigned char* trailers, const unsigned char* starts,
                           std::uint32_t reach, std::uint32_t positions, const std::uint32_t* idx, std::size_t n,
-                          std::uint32_t* out) {
+                          unsigned char* passes, std::uint32_t* out) {
   if (&layout == &kUnicodeLayout)
-    return checkTrailersOf<&kUnicodeLayout>(layout, trailers, starts, reach, positions, idx, n, out);
+    return checkTrailersOf<&kUnicodeLayout>(layout, trailers, starts, reach, positions, idx, n, passes, out);
   if (&layout == &kAnsiLayout)
-    return checkTrailersOf<&kAnsiLayout>(layout, trailers, starts, reach, positions, idx, n, out);
-  return checkTrailersOf<nullptr>(layout, trailers, starts, reach, positions, idx, n, out);
+    return checkTrailersOf<&kAnsiLayout>(layout, trailers, starts, reach, positions, idx, n, passes, out);
+  return checkTrailersOf<nullptr>(layout, trailers, starts, reach, positions, idx, n, passes, out);
 }
 
 // Blocks starting at positions in [lo, hi): every trailer end Q with
@@ -241,6 +244,7 @@ class BlockFinder {
       opX_.reset(new std::uint32_t[kBatch + 64]);
       crcs_.reset(new std::uint32_t[kBatch + 64]);
       spans_.reset(new scansimd::SpanQuery[kBatch + 64]);
+      passes_.reset(new unsigned char[kBatch + 64]);
     }
     for (std::uint64_t from = 0; from < count; from += kBatch) {
       const std::uint64_t to = std::min(count, from + kBatch);
@@ -248,7 +252,7 @@ class BlockFinder {
       const std::size_t n = scansimd::trailerCandidates(tb + from, static_cast<std::size_t>(to - from), filter, candidates);
       // Stage 2: the other field tests.
       const std::size_t m = checkTrailers(layout, tb + from, view.at(lo), static_cast<std::uint32_t>(64 + from),
-                                          positions, candidates, n, survivors);
+                                          positions, candidates, n, passes_.get(), survivors);
       for (std::size_t k = 0; k < m; ++k) survivors[k] += static_cast<std::uint32_t>(from);
       // Stage 3: the CRCs of the survivors' spans.
       std::uint32_t* crcs = crcs_.get();
@@ -322,6 +326,7 @@ class BlockFinder {
   IndexBuffer candidates_, survivors_, pageIndex_;
   std::unique_ptr<std::uint32_t[]> opA_, opB_, opX_, crcs_;
   std::unique_ptr<scansimd::SpanQuery[]> spans_;
+  std::unique_ptr<unsigned char[]> passes_;
 };
 
 // What the search of one piece of a chunk found.
