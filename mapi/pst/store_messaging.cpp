@@ -360,7 +360,14 @@ NodeContent MinimalStoreBuilder::buildMessage(const MessageData& m, SubnodeNids&
         for (std::uint8_t b : value::uint32(objectSize)) ref.push_back(b);
         pc.set(makeTag(idAttachDataObj, pt::Object), ref);
         attach.content.subnodes.push_back(std::move(object));
+      } else if (!pc.has(idAttachDataObj)) {
+        // [MS-PST] 2.4.6.2 requires the attachment's data. One whose data
+        // was lost (a recovery may have only its name and method) gets an
+        // empty PR_ATTACH_DATA_BIN, so readers still open the attachment.
+        pc.set(makeTag(idAttachDataObj, pt::Binary), {});
       }
+      const std::int32_t method = a.embedded ? 5 : a.hasObject ? 6 : 1;
+      if (!pc.has(idAttachMethod)) pc.setInt32(makeTag(idAttachMethod, pt::Long), method);
       const std::int32_t attachSize = static_cast<std::int32_t>(std::min<std::size_t>(size, 0x7FFFFFFF));
       if (!pc.has(idAttachSize)) pc.setInt32(makeTag(idAttachSize, pt::Long), attachSize);
       if (!pc.has(idRenderingPosition)) pc.setInt32(makeTag(idRenderingPosition, pt::Long), -1);
@@ -375,8 +382,7 @@ NodeContent MinimalStoreBuilder::buildMessage(const MessageData& m, SubnodeNids&
       if (!row.count(makeTag(idAttachSize, pt::Long))) row[makeTag(idAttachSize, pt::Long)] = value::int32(attachSize);
       if (!row.count(makeTag(idRenderingPosition, pt::Long)))
         row[makeTag(idRenderingPosition, pt::Long)] = value::int32(-1);
-      if (!row.count(makeTag(idAttachMethod, pt::Long)))
-        row[makeTag(idAttachMethod, pt::Long)] = value::int32(a.embedded ? 5 : a.hasObject ? 6 : 1);
+      if (!row.count(makeTag(idAttachMethod, pt::Long))) row[makeTag(idAttachMethod, pt::Long)] = value::int32(method);
       table.addRow(attachNid, row);
     }
     SubnodeContent tableNode{kNidAttachmentTable, {}};

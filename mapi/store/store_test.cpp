@@ -469,5 +469,44 @@ TEST_F(OpenStore, AnsiTextKeepsItsBytesInAnAnsiFile) {
   second->Release();
 }
 
+TEST_F(OpenStore, AttachmentsWithoutTheirDataAreSoundForTheReaders) {
+  // A recovery may write an attachment's method and name but lose its data
+  // (PR_ATTACH_DATA_BIN, or the object of PR_ATTACH_DATA_OBJ): by value,
+  // embedded message and OLE object, each without data. Readers must still
+  // open every one (as an empty attachment).
+  open("MSUPST MS");
+  LPMAPIFOLDER folder = createFolder(ipmSubtree(), "Lost data");
+  ASSERT_NE(folder, nullptr);
+  LPMESSAGE m = nullptr;
+  ASSERT_EQ(folder->CreateMessage(nullptr, 0, &m), S_OK);
+  SPropValue subject = test::stringProp(PR_SUBJECT, "Three attachments without data");
+  ASSERT_EQ(m->SetProps(1, &subject, nullptr), S_OK);
+  for (LONG method : {ATTACH_BY_VALUE, ATTACH_EMBEDDED_MSG, ATTACH_OLE}) {
+    LPATTACH a = nullptr;
+    ULONG num = 0;
+    ASSERT_EQ(m->CreateAttach(nullptr, 0, &num, &a), S_OK);
+    SPropValue props[] = {test::longProp(PR_ATTACH_METHOD, method),
+                          test::stringProp(PR_ATTACH_LONG_FILENAME, "lost.bin")};
+    ASSERT_EQ(a->SetProps(2, props, nullptr), S_OK);
+    ASSERT_EQ(a->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    a->Release();
+  }
+  ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+  m->Release();
+  ULONG flags = LOGOFF_NO_WAIT;
+  ASSERT_EQ(store_->StoreLogoff(&flags), S_OK);
+
+  if (pst::test::haveTool("pffexport")) {
+    EXPECT_EQ(pst::test::pffexportProblems(path_), "");
+    const auto run = pst::test::runCommand("pffexport -m all -f all -t '" + dir_ + "/x' '" + path_ + "'");
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string attachments = dir_ + "/x.export/Top of Personal Folders/Lost data/Message00001/Attachments/";
+    for (const char* name : {"1_lost.bin", "2_lost.bin", "3_lost.bin"}) {
+      ASSERT_TRUE(std::filesystem::exists(attachments + name)) << name << pst::test::listTree(dir_ + "/x.export");
+      EXPECT_EQ(std::filesystem::file_size(attachments + name), 0u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vexl::mapi
