@@ -253,27 +253,37 @@ __attribute__((target("avx2,pclmul"))) inline __m128i foldOnce(__m128i a, __m128
 __attribute__((target("avx2,pclmul"))) void foldStatesWide(const unsigned char* const bytes[4],
                                                             const std::size_t blocks[4], FoldState* const out[4]) {
   const __m128i k = _mm_set_epi64x(kX95, kX159);
-  auto at = [&](int r, std::size_t j) { return reinterpret_cast<__m128i*>(out[r] + j); };
-  auto data = [&](int r, std::size_t j) { return load16(bytes[r] + 16 * j); };
+  // Local copies: the stores below might otherwise alias the pointer arrays.
+  const unsigned char* const b0 = bytes[0];
+  const unsigned char* const b1 = bytes[1];
+  const unsigned char* const b2 = bytes[2];
+  const unsigned char* const b3 = bytes[3];
+  __m128i* const o0 = reinterpret_cast<__m128i*>(out[0]);
+  __m128i* const o1 = reinterpret_cast<__m128i*>(out[1]);
+  __m128i* const o2 = reinterpret_cast<__m128i*>(out[2]);
+  __m128i* const o3 = reinterpret_cast<__m128i*>(out[3]);
   __m128i s0 = _mm_setzero_si128(), s1 = s0, s2 = s0, s3 = s0;
-  for (int r = 0; r < 4; ++r) _mm_store_si128(at(r, 0), s0);
+  _mm_store_si128(o0, s0);
+  _mm_store_si128(o1, s0);
+  _mm_store_si128(o2, s0);
+  _mm_store_si128(o3, s0);
   const std::size_t all = std::min(std::min(blocks[0], blocks[1]), std::min(blocks[2], blocks[3]));
   for (std::size_t j = 0; j < all; ++j) {
-    s0 = _mm_xor_si128(foldOnce(s0, k), data(0, j));
-    s1 = _mm_xor_si128(foldOnce(s1, k), data(1, j));
-    s2 = _mm_xor_si128(foldOnce(s2, k), data(2, j));
-    s3 = _mm_xor_si128(foldOnce(s3, k), data(3, j));
-    _mm_store_si128(at(0, j + 1), s0);
-    _mm_store_si128(at(1, j + 1), s1);
-    _mm_store_si128(at(2, j + 1), s2);
-    _mm_store_si128(at(3, j + 1), s3);
+    s0 = _mm_xor_si128(foldOnce(s0, k), load16(b0 + 16 * j));
+    s1 = _mm_xor_si128(foldOnce(s1, k), load16(b1 + 16 * j));
+    s2 = _mm_xor_si128(foldOnce(s2, k), load16(b2 + 16 * j));
+    s3 = _mm_xor_si128(foldOnce(s3, k), load16(b3 + 16 * j));
+    _mm_store_si128(o0 + j + 1, s0);
+    _mm_store_si128(o1 + j + 1, s1);
+    _mm_store_si128(o2 + j + 1, s2);
+    _mm_store_si128(o3 + j + 1, s3);
   }
   const __m128i last[4] = {s0, s1, s2, s3};
   for (int r = 0; r < 4; ++r) {
     __m128i c = last[r];
     for (std::size_t j = all; j < blocks[r]; ++j) {
-      c = _mm_xor_si128(foldOnce(c, k), data(r, j));
-      _mm_store_si128(at(r, j + 1), c);
+      c = _mm_xor_si128(foldOnce(c, k), load16(bytes[r] + 16 * j));
+      _mm_store_si128(reinterpret_cast<__m128i*>(out[r] + j + 1), c);
     }
   }
 }
