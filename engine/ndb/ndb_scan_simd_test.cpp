@@ -61,11 +61,22 @@ TEST_F(ScanSimd, FiltersAgreeAcrossForms) {
         continue;
       }
       for (int f = 0; f < 5; ++f) EXPECT_EQ(expected[f], got[f]) << "seed " << seed << " filter " << f;
-      // And the narrow form against the plain definition.
+      // And the narrow form against the plain definitions.
       std::vector<std::uint32_t> plain;
       for (std::size_t i = 0; i < count; ++i)
         if (bytes[i] == '!' && bytes[i + 1] == 'B') plain.push_back(static_cast<std::uint32_t>(i));
       EXPECT_EQ(plain, got[4]) << "seed " << seed;
+      for (int f = 0; f < 3; ++f) {
+        const scansimd::TrailerFilter& t = filters[f];
+        plain.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+          const unsigned char* tr = bytes.data() + i;
+          if (tr[t.cbOffset + 1] <= t.cbHighMax && (tr[t.cbOffset] | tr[t.cbOffset + 1]) != 0 &&
+              (tr[t.bidOffset] & 1) == 0)
+            plain.push_back(static_cast<std::uint32_t>(i));
+        }
+        EXPECT_EQ(plain, got[f]) << "seed " << seed << " filter " << f;
+      }
     }
   }
 }
