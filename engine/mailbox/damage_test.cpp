@@ -106,7 +106,7 @@ std::size_t floorFor(const std::string& sample, const std::string& damage, std::
       {"unicode-18-items.ost / zeroed sectors (2%)", 17},
       {"unicode-18-items.ost / bit flips (1 per 4 KiB)", 15},
       {"unicode-mailing-list.pst / bit flips (1 per 4 KiB)", 5},
-      {"unicode-attachments.pst / bit flips (1 per 4 KiB)", 11},
+      {"unicode-attachments.pst / bit flips (1 per 4 KiB)", 10},
       {"unicode-attachments.pst / truncated to 70%", 9},
       {"ansi-calendar.pst / bit flips (1 per 4 KiB)", 0},
       {"ansi-calendar.pst / truncated to 70%", 0},
@@ -119,13 +119,14 @@ std::size_t floorFor(const std::string& sample, const std::string& damage, std::
 }
 
 std::vector<std::string> samplesToDamage() {
-#if defined(__SANITIZE_ADDRESS__)
-  // The sanitizers make each run many times slower: two small samples.
-  return {"unicode-18-items.ost", "ansi-calendar.pst"};
-#else
-  return {"unicode-18-items.ost", "unicode-mailing-list.pst", "unicode-contacts-distlist.pst",
-          "unicode-attachments.pst", "ansi-calendar.pst",    "exchange-2010.ost"};
+  std::vector<std::string> names = {"unicode-18-items.ost", "unicode-mailing-list.pst",
+                                    "unicode-contacts-distlist.pst", "unicode-attachments.pst",
+                                    "ansi-calendar.pst"};
+#if !defined(__SANITIZE_ADDRESS__)
+  // Under the sanitizers the Exchange sample alone would take minutes.
+  names.push_back("exchange-2010.ost");
 #endif
+  return names;
 }
 
 class Quiet final : public client::EngineEvents {
