@@ -1,7 +1,9 @@
 // The byte filters of the whole-file scan and the batched CRC combination
 // step, each in a 32-lane form (AVX2, PCLMUL) chosen at run time when the
 // processor has it, and a 16-lane / scalar form that works everywhere. Both
-// forms give the same output for the same input; only speed differs.
+// forms give the same output for the same input; only speed differs. The
+// folded span CRCs exist in the wide form only; without it the scan uses
+// the 32-bit prefix states of ndb_crypto.
 #pragma once
 
 #include <cstddef>
