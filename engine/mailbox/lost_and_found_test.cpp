@@ -317,6 +317,36 @@ TEST_F(LostAndFoundRuns, AMessageWhoseNodeEntryIsGoneComesBackFromItsDataBlock) 
   expectReadable(target_);
 }
 
+// The message's node entry is gone, its subnode tree survives: pass 3
+// gives each attachment a carrier message of its own.
+TEST_F(LostAndFoundRuns, TheAttachmentsOfALostMessageComeBackFromItsSubnodeTree) {
+  std::size_t attachments = 0;
+  const RunResult run = recoverInProcess(sample("unicode-attachments.pst"), optionsWithLevels({3}), target_,
+                                         [&](NdbFormat& ndb) {
+                                           for (auto& list : ndb.nodeIndex().mutableLists()) {
+                                             if ((list.key & 0x1F) != 4 || list.versions.empty()) continue;
+                                             NdbNode& node = list.versions.back();
+                                             node.open(CryptMode::Unknown);
+                                             if (subjectOf(node) != "Multiple attachments") continue;
+                                             for (const auto& sub : node.subnodes().lists())
+                                               attachments += (sub.key & 0x1F) == 5 ? 1 : 0;
+                                             forgetNode(ndb, static_cast<std::uint32_t>(list.key));
+                                             return;
+                                           }
+                                         });
+  ASSERT_EQ(run.result, 1);
+  ASSERT_GE(attachments, 2u);
+  EXPECT_EQ(run.lines("LogLine Recover attachment '"), attachments);
+  const ExportedMailbox out = exportWithPffexport(target_);
+  const std::string group = out.pathEndingIn("Recovered_Group1");
+  ASSERT_FALSE(group.empty());
+  std::size_t carriers = 0;
+  for (const std::string& placed : out.placedItems)
+    carriers += placed.rfind(group + "|Message|Empty message with one attachment ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(carriers, attachments);
+  expectReadable(target_);
+}
+
 // The limit passed during the root walk: the next file has the folders
 // again and the messages not yet written, and across the files every item
 // of the source is there exactly once.
