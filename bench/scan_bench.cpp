@@ -5,8 +5,10 @@
 // read-and-touch pass over the same cached file.
 //
 //   scan_bench [--size MiB] [--file PATH] [--slice MiB] [--rounds N] [--keep] [--reuse] [--scan-only]
+//              [--one-thread]
 // --reuse keeps and reuses an existing file; --scan-only times the
-// production scan alone (for profiling). The read pass and the scans are
+// production scan alone (for profiling); --one-thread searches every chunk
+// on one thread (to see what the second one adds). The read pass and the scans are
 // timed in N interleaved rounds (default 5): on a shared machine load only
 // ever slows a pass down, so the best round of each is reported, and the
 // range of the per-round ratios beside it.
@@ -166,10 +168,11 @@ int main(int argc, char** argv) {
     else if (arg == "--keep") keep = true;
     else if (arg == "--reuse") reuse = keep = true;
     else if (arg == "--scan-only") scanOnly = true;
+    else if (arg == "--one-thread") vexl::scanTuning().parallelMinimum = ~std::uint64_t{0};
     else {
       std::fprintf(stderr,
                    "usage: scan_bench [--size MiB] [--file PATH] [--slice MiB] [--rounds N] [--keep] [--reuse] "
-                   "[--scan-only]\n");
+                   "[--scan-only] [--one-thread]\n");
       return 2;
     }
   }
