@@ -39,11 +39,31 @@ class HeapBuilder {
 
   const NdbFormat& format() const { return format_; }
 
+  // --- A heap that lives on across writes of its node ---------------------
+  // Frees an allocation: it becomes empty and its HID slot stays, so the
+  // HIDs after it keep their meaning ([MS-PST] 2.3.1.5, cFree).
+  void free(Hid hid);
+  // The bytes of an allocation of a block still in memory.
+  std::span<const std::uint8_t> read(Hid hid) const;
+  std::size_t blockCount() const { return blocks_.size(); }
+  bool isSealed(std::size_t block) const { return blocks_[block].sealed; }
+  // The block as it goes to disk (fill levels of the blocks it describes).
+  std::vector<std::uint8_t> finishBlock(std::size_t block) const;
+  // Drops a block's bytes from memory: it is on disk and will not change.
+  // The last block takes the allocations, so it is never sealed.
+  void seal(std::size_t block);
+  // The block whose header holds `block`'s fill level (HNHDR or HNBITMAPHDR).
+  static std::size_t levelHolder(std::size_t block) { return block < 8 ? 0 : 8 + (block - 8) / 128 * 128; }
+
  private:
   struct Block {
     std::vector<std::uint8_t> bytes;  // header and allocations
     std::vector<std::uint16_t> offsets;
+    bool sealed = false;
+    std::uint8_t sealedLevel = 0;
   };
+  std::uint8_t level(std::size_t block) const;
+  void checkHid(Hid hid) const;
   std::uint32_t headerSize(std::size_t blockIndex) const;
   std::uint32_t used(const Block& b) const;
 

@@ -217,6 +217,76 @@ TEST_P(LtpTest, TableKeepsItsRowIndexHeaderAtTheFirstHid) {
   expectNoProblems(problems);
 }
 
+TEST_P(LtpTest, GrowingTableMatchesItsRowsAfterEveryCommit) {
+  // Rows added in rounds with a commit after each, some saved again (in the
+  // block of rows still open and in full ones), one out of order; the
+  // strings fill heap blocks past the first bitmap block (block 8) and the
+  // rows a subnode past one block.
+  const std::vector<PropTag> columns{0x0037001F, 0x0E070003, 0x0E080003, 0x0057000B, 0x37010102};
+  TableContextWriter table(*writer_, 0x12E, 0, columns);
+  std::map<std::uint32_t, std::map<PropTag, std::vector<std::uint8_t>>> expected;
+  auto cellsOf = [](std::uint32_t i, int version) {
+    std::map<PropTag, std::vector<std::uint8_t>> cells{
+        {0x0037001F, value::unicode("subject " + std::to_string(i) + std::string(40 + i % 90, 'x') +
+                                    " v" + std::to_string(version))},
+        {0x0E070003, value::int32(version)}};
+    if (i % 3 == 0) cells[0x0057000B] = value::boolean(true);
+    if (i == 7) cells[0x37010102] = bytesOf(5000, static_cast<std::uint8_t>(version));  // a subnode value
+    return cells;
+  };
+  auto check = [&](const char* when) {
+    PstReader r(dir_ + "/t.pst");
+    r.checkAllocationAndRefs();
+    expectNoProblems(r.problems());
+    std::vector<std::string> problems;
+    const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
+    expectNoProblems(problems);
+    ASSERT_EQ(view.rows.size(), expected.size()) << when;
+    ASSERT_EQ(table.rowCount(), expected.size());
+    std::size_t i = 0;
+    for (const auto& [id, cells] : expected) {
+      ASSERT_EQ(view.rowIds[i], id) << when;
+      for (const auto& [tag, bytes] : cells) EXPECT_EQ(view.rows[i].at(tag), bytes) << when << " row " << id;
+      EXPECT_EQ(view.rows[i].count(0x0057000B), cells.count(0x0057000B)) << when << " row " << id;
+      ++i;
+    }
+  };
+  const std::uint32_t rounds[] = {2, 30, 700, 1, 2500};
+  std::uint32_t next = 0;
+  for (std::uint32_t count : rounds) {
+    for (std::uint32_t k = 0; k < count; ++k, ++next) {
+      const std::uint32_t id = 0x200024 + 32 * next;
+      expected[id] = cellsOf(next, 1);
+      table.setRow(id, expected[id]);
+      if (k % 2 == 1) {  // saved again at once, as the recovery does
+        expected[id] = cellsOf(next, 2);
+        table.setRow(id, expected[id]);
+      }
+    }
+    // An early row (in a full row block by now) saved again.
+    expected[0x200024 + 32 * 7] = cellsOf(7, static_cast<int>(next));
+    table.setRow(0x200024 + 32 * 7, expected[0x200024 + 32 * 7]);
+    table.write();
+    writer_->commit();
+    check(("after " + std::to_string(next) + " rows").c_str());
+  }
+  // A row id below the others goes into the first index leaf.
+  expected[0x200004] = cellsOf(1, 9);
+  table.setRow(0x200004, expected[0x200004]);
+  table.write();
+  writer_->commit();
+  check("after the row out of order");
+  EXPECT_EQ(table.cell(0x200024 + 32 * 5, 0x0E070003), value::int32(2));
+  EXPECT_EQ(table.cell(0x200024, 0x0057000B), value::boolean(true));
+  EXPECT_FALSE(table.cell(0x200044, 0x0057000B).has_value());
+  EXPECT_FALSE(table.cell(0x100, 0x0E070003).has_value());
+  // The rows span more than one block, the heap more than a bitmap block.
+  PstReader r(dir_ + "/t.pst");
+  const auto& node = r.nodes().at(0x12E);
+  EXPECT_GT(r.dataBlocks(node.data).size(), 9u);
+  EXPECT_GT(r.subnodes(node.sub).size(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, LtpTest, ::testing::Values(Variant::Unicode, Variant::Ansi),
                          [](const auto& info) { return info.param == Variant::Unicode ? "Unicode" : "Ansi"; });
 

@@ -264,6 +264,12 @@ void DataTreeWriter::appendBlock(std::span<const std::uint8_t> block) {
   leafSizes_.push_back(static_cast<std::uint32_t>(block.size()));
 }
 
+void DataTreeWriter::appendWritten(Bid bid, std::uint32_t size) {
+  flushPending();
+  leaves_.push_back(bid);
+  leafSizes_.push_back(size);
+}
+
 void DataTreeWriter::flushPending() {
   if (pending_.empty()) return;
   leaves_.push_back(writer_.writeBlock(pending_));

@@ -214,6 +214,9 @@ class DataTreeWriter {
   void append(std::span<const std::uint8_t> bytes);
   // Ends the current block and writes `block` as a block of its own.
   void appendBlock(std::span<const std::uint8_t> block);
+  // Ends the current block and takes a data block already written (a tree
+  // that is rewritten around blocks that did not change).
+  void appendWritten(Bid bid, std::uint32_t size);
   // The root BID (0 when nothing was appended).
   Bid finish();
 

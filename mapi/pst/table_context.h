@@ -6,9 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
+#include "mapi/pst/bth.h"
+#include "mapi/pst/heap_on_node.h"
 #include "mapi/pst/ndb_writer.h"
 #include "mapi/pst/prop_types.h"
 #include "mapi/pst/property_context.h"
@@ -26,20 +30,48 @@ struct ColumnDesc {
   std::uint8_t iBit = 0;
 };
 
-class TableContextBuilder {
+using TableCells = std::map<PropTag, std::vector<std::uint8_t>>;
+
+// The row layout of a TC: columns by size group ([MS-PST] 2.3.4.1), cell
+// offsets and the cell existence bitmap, shared by both table writers.
+class TableLayout {
  public:
   // `columns` are the table's columns besides dwRowID and dwRowVer, which
   // every TC has first. Their order decides the layout within each size
   // group; the descriptors are sorted by tag.
+  TableLayout(const NdbFormat& format, const std::vector<PropTag>& columns);
+  const std::vector<ColumnDesc>& columns() const { return layout_; }
+  std::uint32_t rowSize() const { return rowSize_; }
+  const ColumnDesc* find(PropTag tag) const;
+  // Cells must be columns of the table, of their type's fixed size.
+  void checkCells(const TableCells& cells) const;
+  // One row into `out` (rowSize() bytes, zeroed); variable-size cells go
+  // through `place`, which returns their HNID.
+  void encodeRow(std::uint8_t* out, std::uint32_t rowId, std::uint32_t version, const TableCells& cells,
+                 const std::function<Hnid(std::vector<std::uint8_t>)>& place) const;
+  // The HNIDs of a row's variable-size cells.
+  std::vector<Hnid> hnidCells(const std::uint8_t* row) const;
+  // A row's cell when its CEB bit is set.
+  std::optional<std::vector<std::uint8_t>> cell(const std::uint8_t* row, PropTag tag) const;
+  // TCINFO ([MS-PST] 2.3.4.1), descriptors sorted by tag.
+  std::vector<std::uint8_t> tcInfo(Hid rowIndex, Hnid rows) const;
+
+ private:
+  std::vector<ColumnDesc> layout_;  // in row order
+  std::uint16_t groupEnd_[4] = {};
+  std::uint32_t rowSize_ = 0;
+};
+
+class TableContextBuilder {
+ public:
   TableContextBuilder(const NdbFormat& format, const std::vector<PropTag>& columns);
 
   // A row; cells of columns not given are absent (CEB bit clear). Cells
   // whose tag is not a column are an error.
-  void addRow(std::uint32_t rowId, const std::map<PropTag, std::vector<std::uint8_t>>& cells,
-              std::uint32_t rowVersion = 0);
+  void addRow(std::uint32_t rowId, const TableCells& cells, std::uint32_t rowVersion = 0);
   std::size_t rowCount() const { return rows_.size(); }
-  const std::vector<ColumnDesc>& columns() const { return layout_; }
-  std::uint32_t rowSize() const { return rowSize_; }
+  const std::vector<ColumnDesc>& columns() const { return layout_.columns(); }
+  std::uint32_t rowSize() const { return layout_.rowSize(); }
 
   void build(NodeContent& node, SubnodeNids& nids) const;
   NodeContent build() const {
@@ -53,13 +85,70 @@ class TableContextBuilder {
   struct Row {
     std::uint32_t id;
     std::uint32_t version;
-    std::map<PropTag, std::vector<std::uint8_t>> cells;
+    TableCells cells;
   };
   const NdbFormat& format_;
-  std::vector<ColumnDesc> layout_;  // in row order
-  std::uint16_t groupEnd_[4] = {};
-  std::uint32_t rowSize_ = 0;
+  TableLayout layout_;
   std::vector<Row> rows_;
+};
+
+// A table node that grows row by row (a folder's contents table): each
+// write() puts out only what changed since the last one: the heap blocks
+// that took allocations, the block of rows not yet full, the row index's
+// last leaf and its intermediate levels, and the data trees over the
+// blocks that stayed. Memory holds the heap's first block, its current
+// bitmap block and the blocks written to since the last write, the rows of
+// the last row block, the row index's last leaf, and one BID per block.
+// Like any node, a written version becomes part of the file at the next
+// commit; rows are addressed by dwRowID.
+class TableContextWriter {
+ public:
+  TableContextWriter(NdbWriter& ndb, Nid nid, Nid parent, const std::vector<PropTag>& columns);
+
+  // Adds row `rowId` (at the end of the row matrix) or replaces its cells.
+  void setRow(std::uint32_t rowId, const TableCells& cells);
+  // A cell of row `rowId`; none when the row or the cell is absent.
+  std::optional<std::vector<std::uint8_t>> cell(std::uint32_t rowId, PropTag tag) const;
+  std::size_t rowCount() const { return rowCount_; }
+  // Writes the node's new version, if anything changed since the last one.
+  void write();
+
+ private:
+  struct Leaf {
+    std::uint32_t firstKey = 0;
+    Hid hid = 0;  // 0 until written
+    bool loaded = false, dirty = false;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> records;  // dwRowID, row number
+  };
+  Hid allocate(std::span<const std::uint8_t> bytes);
+  // Marks the block of an allocation made or changed as due for writing.
+  Hid touched(Hid hid);
+  void release(Hid hid);
+  std::vector<std::uint8_t> readHid(Hid hid) const;
+  void load(Leaf& leaf) const;
+  std::optional<std::uint32_t> findRow(std::uint32_t rowId) const;
+  void insertKey(std::uint32_t rowId, std::uint32_t row);
+  Hnid place(std::vector<std::uint8_t> bytes);
+  std::vector<std::uint8_t> rowBytes(std::uint32_t row) const;
+
+  NdbWriter& ndb_;
+  Nid nid_, parent_;
+  TableLayout layout_;
+  HeapBuilder heap_;
+  Hid indexHeader_ = 0, info_ = 0;
+  std::vector<Bid> heapBids_;
+  std::vector<std::uint16_t> heapSizes_;
+  std::vector<bool> heapDirty_;
+  mutable std::vector<Leaf> leaves_;
+  std::vector<Hid> volatile_;  // rewritten at every write: index levels, a matrix on the heap
+  std::uint32_t rowsPerBlock_;
+  std::vector<Bid> rowBlocks_;  // full row blocks
+  std::vector<std::uint8_t> tailRows_;
+  std::size_t rowCount_ = 0;
+  SubnodeNids nids_;
+  Nid matrixNid_ = 0;
+  std::map<Nid, Bid> valueSubnodes_;
+  bool changed_ = true;
 };
 
 }  // namespace vexl::pst
