@@ -130,7 +130,7 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   palHeader->setProperty("header", true);
   palHeader->setFixedHeight(kHeaderHeight);
   imgHeader = makeLabel(palHeader, "imgHeader", QString());
-  imgHeader->setPixmap(SearchGlyph().pixmap(32, 32));
+  imgHeader->setPixmap(ProgramPixmap(32));
   imgHeader->setGeometry(kLeft, 8, 32, 32);
   labBanner = makeLabel(palHeader, "labBanner", QString());
   labBanner->setProperty("banner", true);
@@ -157,8 +157,16 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   fl->setColumnCount(6);
   fl->setHeaderLabels({tr8(res::kColName), tr8(res::kColDirectory), tr8(res::kColSize), tr8(res::kColCreated),
                        tr8(res::kColLastAccessed), tr8(res::kColLastModified)});
+  // The designed widths, widened where this font would clip a caption or
+  // a time; the list scrolls sideways when they do not fit.
+  const QFontMetrics metrics(fl->font());
+  const int timeWidth = metrics.horizontalAdvance(FormatSearchTime(QDateTime(QDate(2026, 12, 28), QTime(23, 58, 58)))) + 16;
   const int widths[] = {129, 200, 65, 112, 112, 112};
-  for (int c = 0; c < 6; ++c) fl->setColumnWidth(c, widths[c]);
+  for (int c = 0; c < 6; ++c) {
+    int width = qMax(widths[c], metrics.horizontalAdvance(fl->headerItem()->text(c)) + 16);
+    if (c >= kCreated) width = qMax(width, timeWidth);
+    fl->setColumnWidth(c, width);
+  }
   fl->headerItem()->setTextAlignment(kSize, Qt::AlignRight | Qt::AlignVCenter);
   fl->setRootIsDecorated(false);
   fl->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -289,9 +289,12 @@ void TZELMMainForm::buildBatchPage() {
   FileList->setObjectName(QStringLiteral("FileList"));
   FileList->setColumnCount(3);
   FileList->setHeaderLabels({tr8(res::kColSource), tr8(res::kColTarget), tr8(res::kColStatus)});
-  FileList->setColumnWidth(0, 262);
-  FileList->setColumnWidth(1, 262);
-  FileList->setColumnWidth(2, 89);
+  // The status column is widened where this font would clip its caption;
+  // the two file columns share what is left.
+  const int statusWidth = qMax(89, FileList->fontMetrics().horizontalAdvance(tr8(res::kColStatus)) + 16);
+  FileList->setColumnWidth(0, 262 - (statusWidth - 89) / 2);
+  FileList->setColumnWidth(1, 262 - (statusWidth - 89 + 1) / 2);
+  FileList->setColumnWidth(2, statusWidth);
   FileList->setRootIsDecorated(false);
   FileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FileList->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -189,9 +189,13 @@ class WindowTest : public QObject {
     QCOMPARE(form->FileList->headerItem()->text(0), QStringLiteral("Source File Name"));
     QCOMPARE(form->FileList->headerItem()->text(1), QStringLiteral("Target File Name"));
     QCOMPARE(form->FileList->headerItem()->text(2), QStringLiteral("Recovery Status"));
-    QCOMPARE(form->FileList->columnWidth(0), 262);
-    QCOMPARE(form->FileList->columnWidth(1), 262);
-    QCOMPARE(form->FileList->columnWidth(2), 89);
+    // 262, 262 and 89 as designed, the status column widened to show its
+    // caption in this font and the file columns giving way.
+    const int status = form->FileList->columnWidth(2);
+    QVERIFY(status >= 89);
+    QVERIFY(status > form->FileList->fontMetrics().horizontalAdvance(QStringLiteral("Recovery Status")));
+    QCOMPARE(form->FileList->columnWidth(0) + form->FileList->columnWidth(1) + status, 262 + 262 + 89);
+    QVERIFY(qAbs(form->FileList->columnWidth(0) - form->FileList->columnWidth(1)) <= 1);
   }
 
   void unicodeTargetWarnsOnBothLists() {

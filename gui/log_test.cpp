@@ -1,0 +1,256 @@
+// Save Log: the file with and without the system report, its bytes, the
+// dialog's check box and how long it keeps its state, the report's line
+// formats, and a file that cannot be written.
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+#include "engine/core/code_page.h"
+#include "gui/test_support.h"
+
+extern char** environ;
+
+using namespace zelm;
+using namespace zelm::testing;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList linesOf(const QByteArray& bytes) {
+  QStringList lines = QString::fromLatin1(bytes).split(QStringLiteral("\r\n"));
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+// Runs `act` on the file dialog once it shows (polling, since it opens
+// inside the call under test).
+void whenDialogShows(std::function<void(QFileDialog*)> act, int triesLeft = 500) {
+  QTimer::singleShot(10, [act = std::move(act), triesLeft]() mutable {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog != nullptr && dialog->isVisible()) {
+        act(dialog);
+        return;
+      }
+    }
+    if (triesLeft > 0) whenDialogShows(std::move(act), triesLeft - 1);
+  });
+}
+
+}  // namespace
+
+class LogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    vexl::setSystemAnsiCodePage(1252);
+  }
+  void init() {
+    sandbox_ = std::make_unique<SettingsSandbox>();
+    work_ = std::make_unique<QTemporaryDir>();
+  }
+  void cleanup() {
+    TSaveDialog::SetRunner({});
+    work_.reset();
+    sandbox_.reset();
+  }
+
+  void savedWithoutTheReport() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    const QString path = work_->path() + QStringLiteral("/plain.log");
+    TSaveDialog::SetRunner([&](TSaveDialog& dialog) {
+      dialog.FileName = path;
+      return true;
+    });
+    form->SaveLogDialog.SetIncludeSysInfo(false);
+    form->btnSaveLog->click();
+    QCOMPARE(readAll(path), QByteArray());  // an empty log gives an empty file
+
+    form->AddLog(QStringLiteral("Start recovery process ..."));
+    form->AddSeparator();
+    form->AddLog(QStringLiteral("Caf\u00e9 \u20ac \u65e5"));
+    form->btnSaveLog->click();
+    QCOMPARE(readAll(path), QByteArray("Start recovery process ...\r\n") + Separator().toLatin1() +
+                                QByteArray("\r\nCaf\xe9 \x80 ?\r\n"));
+
+    // Cancel writes nothing.
+    QVERIFY(QFile::remove(path));
+    TSaveDialog::SetRunner([](TSaveDialog&) { return false; });
+    form->btnSaveLog->click();
+    QVERIFY(!QFile::exists(path));
+  }
+
+  void savedWithTheReportFirst() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    const QString path = work_->path() + QStringLiteral("/full.log");
+    QString filter;
+    QString defaultExt;
+    TSaveDialog::SetRunner([&](TSaveDialog& dialog) {
+      filter = dialog.Filter;
+      defaultExt = dialog.DefaultExt;
+      dialog.FileName = path;
+      return true;
+    });
+    QVERIFY(form->SaveLogDialog.IncludeSysInfo());  // checked at first
+    form->btnSaveLog->click();
+    QCOMPARE(filter, QStringLiteral("Log files (*.log)|*.log"));
+    QCOMPARE(defaultExt, QStringLiteral("log"));
+    const QStringList empty = linesOf(readAll(path));
+    // The whole report and nothing after it.
+    QCOMPARE(empty.first(), Separator());
+    QCOMPARE(empty.value(1), QStringLiteral(" Version Information:"));
+    QCOMPARE(empty.value(2), QStringLiteral("File Version: ") + form->labVersion->text());
+    QCOMPARE(empty.value(3), QStringLiteral("Product Version: ") + form->labVersion->text());
+    QCOMPARE(empty.mid(empty.size() - 3), QStringList({Separator(), QStringLiteral("End of Setting Information"),
+                                                       Separator()}));
+    const qsizetype systemEnd = empty.indexOf(QStringLiteral("End of System Information"));
+    QVERIFY(systemEnd > 0);
+    QCOMPARE(empty.value(systemEnd - 1), Separator());
+    QCOMPARE(empty.value(systemEnd + 1), Separator());
+    QCOMPARE(empty.value(systemEnd + 2), QStringLiteral("Setting Information:"));
+    QCOMPARE(empty.value(systemEnd + 3), QStringLiteral("&Fast scan and recovery: Yes"));
+
+    form->AddLog(QStringLiteral("Start recovery process ..."));
+    form->AddLog(QStringLiteral("Recovery process completes."));
+    form->btnSaveLog->click();
+    const QStringList full = linesOf(readAll(path));
+    QCOMPARE(full.mid(0, empty.size()).size(), empty.size());
+    QCOMPARE(full.mid(empty.size()), QStringList({QStringLiteral("Start recovery process ..."),
+                                                  QStringLiteral("Recovery process completes.")}));
+  }
+
+  void theReportsLineFormats() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    QStringList report;
+    form->BuildSystemInfo(report);
+    const auto line = [&](const QString& prefix) {
+      for (const QString& l : report) {
+        if (l.startsWith(prefix)) return l;
+      }
+      return QStringLiteral("<missing %1>").arg(prefix);
+    };
+    const auto matches = [](const QString& text, const char* pattern) {
+      return QRegularExpression(QString::fromLatin1(pattern)).match(text).hasMatch();
+    };
+    QVERIFY2(matches(line(QStringLiteral("Operating System: ")), "^Operating System: .+ \\d+\\.\\d\\d+\\.\\d+$"),
+             qPrintable(line(QStringLiteral("Operating System: "))));
+    QVERIFY(matches(line(QStringLiteral("Windows Directory: ")), "^Windows Directory: /"));
+    QVERIFY(matches(line(QStringLiteral("System Directory: ")), "^System Directory: /"));
+    QVERIFY(matches(line(QStringLiteral("Temporary Directory: ")), "^Temporary Directory: /.*/$"));
+    QVERIFY(matches(line(QStringLiteral("Memory in use: ")), "^Memory in use: \\d{1,3}%$"));
+    for (const char* name : {"Total physical memory", "Free physical memory", "Total page file memory",
+                             "Free page file memory", "Total virtual memory", "Free virtual memory"}) {
+      const QString text = line(QString::fromLatin1(name) + QStringLiteral(": "));
+      QVERIFY2(matches(text, "^[A-Za-z ]+: \\d{1,3}(,\\d{3})* bytes$"), qPrintable(text));
+    }
+    // The environment in the process's order, between its heading and the
+    // next separator.
+    const qsizetype env = report.indexOf(QStringLiteral("Environment Information:"));
+    QVERIFY(env > 0);
+    qsizetype count = 0;
+    while (environ[count] != nullptr) ++count;
+    QCOMPARE(report.value(env + 1), QString::fromLocal8Bit(environ[0]));
+    QCOMPARE(report.value(env + count + 1), Separator());
+    // Drives: fixed ones with their sizes, the others by type only.
+    const qsizetype drives = report.indexOf(QStringLiteral("Drive Information:"));
+    QCOMPARE(drives, env + count + 2);
+    bool anyFixed = false;
+    for (qsizetype i = drives + 1; i < report.size() && report[i] != Separator(); ++i) {
+      if (report[i].contains(QStringLiteral(", Fixed Drive"))) {
+        anyFixed = true;
+        QVERIFY2(matches(report[i], "^/.*, Fixed Drive, Total Disk Spaces: \\d{1,3}(,\\d{3})* bytes, "
+                                    "Free Disk Spaces: \\d{1,3}(,\\d{3})* bytes\\.$"),
+                 qPrintable(report[i]));
+      } else {
+        QVERIFY2(matches(report[i], "^/.*, (Unknown Drive Type|Removable Drive|Remote Network Drive|CD-ROM Drive|"
+                                    "RAM Disk)$"),
+                 qPrintable(report[i]));
+      }
+    }
+    QVERIFY(anyFixed);
+    QCOMPARE(report.mid(report.size() - 3),
+             QStringList({Separator(), QStringLiteral("End of System Information"), Separator()}));
+  }
+
+  void theBoxKeepsTheUsersChoiceInTheRealDialog() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    const QString path = work_->path() + QStringLiteral("/chosen");
+    QString caption;
+    QString hint;
+    bool belowTheDialog = false;
+    int shownChecked = -1;  // how the box showed when the dialog opened
+    // A new name each time: the dialog asks before replacing a file.
+    const auto answer = [&](bool uncheck, const QString& path) {
+      shownChecked = -1;
+      whenDialogShows([&, uncheck, path](QFileDialog* dialog) {
+        // No test macro in here: returning early would leave the dialog open.
+        auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("SystemInfoCheckBox"));
+        if (box != nullptr) {
+          shownChecked = box->isChecked() ? 1 : 0;
+          caption = box->text();
+          hint = box->toolTip();
+          auto* buttons = dialog->findChild<QWidget*>(QStringLiteral("buttonBox"));
+          belowTheDialog = buttons != nullptr && box->mapTo(dialog, QPoint(0, 0)).y() >=
+                                                     buttons->mapTo(dialog, QPoint(0, 0)).y();
+          if (uncheck) box->setChecked(false);
+        }
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();
+      });
+    };
+    answer(true, path);
+    form->btnSaveLog->click();
+    QCOMPARE(shownChecked, 1);
+    QCOMPARE(caption, QStringLiteral("Include S&ystem Information"));
+    QCOMPARE(hint, QStringLiteral("Include system information in the log file"));
+    QVERIFY(belowTheDialog);
+    QVERIFY(!form->SaveLogDialog.IncludeSysInfo());
+    QCOMPARE(form->SaveLogDialog.FileName, path + QStringLiteral(".log"));  // the default extension
+    QCOMPARE(readAll(path + QStringLiteral(".log")), QByteArray());
+    QVERIFY(form->SaveLogDialog.SystemInfoCheckBox == nullptr);  // gone with the dialog
+
+    // Saving again later in the same run: still unchecked.
+    answer(false, path + QStringLiteral("-again.log"));
+    form->btnSaveLog->click();
+    QCOMPARE(shownChecked, 0);
+    QVERIFY(!form->SaveLogDialog.IncludeSysInfo());
+  }
+
+  void aFileThatCannotBeWritten() {
+    UserStandIn user;
+    auto form = MakeWindow(user);
+    form->AddLog(QStringLiteral("kept"));
+    const QString path = work_->path() + QStringLiteral("/missing/folder/x.log");
+    TSaveDialog::SetRunner([&](TSaveDialog& dialog) {
+      dialog.FileName = path;
+      return true;
+    });
+    form->btnSaveLog->click();
+    QCOMPARE(user.asked.size(), 1);
+    QCOMPARE(user.asked[0].kind, MsgKind::Error);
+    QVERIFY(user.asked[0].text.contains(path));
+    QCOMPARE(form->LogLines(), QStringList({QStringLiteral("kept")}));
+  }
+
+ private:
+  std::unique_ptr<SettingsSandbox> sandbox_;
+  std::unique_ptr<QTemporaryDir> work_;
+};
+
+QTEST_MAIN(LogTest)
+#include "log_test.moc"
