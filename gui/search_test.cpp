@@ -7,14 +7,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include "client/local_drives.h"
 #include "gui/DragEdit.h"
@@ -83,41 +80,19 @@ class SearchTest : public QObject {
     QVERIFY(writeFile(root + QStringLiteral("/other/else.ost"), 10));
   }
   void cleanup() {
-    SetSelectDirectoryRunner({});
     tree_.reset();
     sandbox_.reset();
   }
 
   void startsWithTheFixedDrivesAndOneMask() {
     TSearchForm form;
-    QCOMPARE(form.size(), QSize(765, 505));
-    QCOMPARE(form.minimumSize(), QSize(757, 497));
-    QCOMPARE(form.windowTitle(), QString());
-    QCOMPARE(form.labBanner->text(), QStringLiteral("Search for source OST files to be recovered "));
-    QCOMPARE(form.cmbFileName->count(), 1);
     QCOMPARE(form.cmbFileName->currentText(), QStringLiteral("Microsoft Exchange offline storage files (*.ost)"));
     const QString drives = QString::fromStdString(vexl::client::fixedDriveList(vexl::client::localDrives()));
     QCOMPARE(form.FixedDrives, drives);
     QCOMPARE(form.cmbDirectory->currentText(), QStringLiteral("Local Harddrives (%1)").arg(drives));
-    QVERIFY(form.RecurseSubDirs->isChecked());
-    QVERIFY(form.btnSearch->isDefault());
-    QCOMPARE(form.btnSearch->text(), QStringLiteral("&Start Search"));
-    QCOMPARE(form.labProgress->text(), QStringLiteral("0 file(s) found"));
-    QCOMPARE(form.labConsumedTime->text(), QStringLiteral("0 hour(s) 0 minute(s) "));
-    QCOMPARE(form.Timer->interval(), 60000);
-    QVERIFY(!form.Searching);
-    QVERIFY(form.ReportCancel);
-    QCOMPARE(form.fl->headerItem()->text(2), QStringLiteral("Size(bytes)"));
-    QCOMPARE(form.fl->headerItem()->textAlignment(2) & Qt::AlignRight, int(Qt::AlignRight));
     QCOMPARE(form.cmbFileName->geometry().right() + 1, 467);
-    QCOMPARE(form.cmbDirectory->x(), form.cmbFileName->x());
-    QCOMPARE(form.cmbFileName->x(), form.labSearchFileNamePrompt->geometry().right() + 1 + 9);
-    QCOMPARE(form.btnAdvOptions->x(), form.labAdvOptionsPrompt->geometry().right() + 1 + 8);
 
-    // The advanced controls: disabled until their group and box are checked.
-    QCOMPARE(form.palAdvOptions->height(), 0);
-    QVERIFY(!form.palAdvOptions->isEnabled());
-    QVERIFY(!form.gbFileSize->isChecked());
+    // The advanced controls follow their group and their own box.
     const auto enabled = [&](QWidget* w) { return w->isEnabledTo(form.palAdvOptions); };
     QVERIFY(!enabled(form.chkFileMinSize));
     form.gbFileSize->setChecked(true);
@@ -129,11 +104,6 @@ class SearchTest : public QObject {
     form.gbFileSize->setChecked(false);
     QVERIFY(!enabled(form.txtMinSize));
     QVERIFY(!enabled(form.chkFileMinSize));
-    QVERIFY(!enabled(form.chkFileHiddenAttr));
-    form.gbFileAttr->setChecked(true);
-    QVERIFY(enabled(form.chkFileHiddenAttr));
-    QCOMPARE(form.txtMinSize->maximum(), 1073741824);
-    QCOMPARE(form.txtFileModifiedTime->maximum(), 999);
   }
 
   void theAdvancedPanelGrowsAndShrinksTheWindow() {
@@ -173,33 +143,19 @@ class SearchTest : public QObject {
                                        QStringLiteral("deep.ost"), QStringLiteral("else.ost"),
                                        QStringLiteral("exact.ost"), QStringLiteral("small.OST")}));
     QCOMPARE(messages.texts(), QStringList({QStringLiteral("Search is completed. 6 file(s) found.")}));
-    QCOMPARE(messages.asked[0].kind, MsgKind::Information);
     QCOMPARE(form.labProgress->text(), QStringLiteral("6 file(s) found"));
-    QVERIFY(form.labDir->text().isEmpty());
     QVERIFY(!form.Searching);
-    QVERIFY(!form.Timer->isActive());
     QCOMPARE(form.btnSearch->text(), QStringLiteral("&Start Search"));
-    QCOMPARE(form.Gauge->maximum(), 100);
 
     // The columns of one row.
     const QTreeWidgetItem* big = form.fl->findItems(QStringLiteral("big.ost"), Qt::MatchExactly).value(0);
     QVERIFY(big != nullptr);
     QCOMPARE(big->text(1), root + QStringLiteral("/sub/"));
     QCOMPARE(big->text(2), QStringLiteral("3000"));
-    const QFileInfo info(root + QStringLiteral("/sub/big.ost"));
-    QCOMPARE(big->text(5), FormatSearchTime(info.lastModified()));
-    QCOMPARE(big->text(4), FormatSearchTime(info.lastRead()));
-    QVERIFY(!big->text(3).isEmpty());
+    QCOMPARE(big->text(5), FormatSearchTime(QFileInfo(root + QStringLiteral("/sub/big.ost")).lastModified()));
 
-    // Without subfolders.
-    form.RecurseSubDirs->setChecked(false);
-    form.btnSearchClick();
-    QCOMPARE(names(form), QStringList({QStringLiteral(".hidden.ost"), QStringLiteral("exact.ost"),
-                                       QStringLiteral("small.OST")}));
-    form.RecurseSubDirs->setChecked(true);
-
-    // Sizes: at least 1 KB keeps the file of exactly 1024 bytes; at most 0 KB
-    // sets no upper bound, at most 3 KB does.
+    // At least 1 KB keeps the file of exactly 1024 bytes; at most 0 KB sets
+    // no upper bound.
     form.gbFileSize->setChecked(true);
     form.chkFileMinSize->setChecked(true);
     form.txtMinSize->setValue(1);
@@ -208,16 +164,9 @@ class SearchTest : public QObject {
     form.btnSearchClick();
     QCOMPARE(names(form), QStringList({QStringLiteral(".hidden.ost"), QStringLiteral("big.ost"),
                                        QStringLiteral("exact.ost")}));
-    form.txtMaxSize->setValue(3);
-    form.btnSearchClick();
-    QCOMPARE(names(form), QStringList({QStringLiteral("big.ost"), QStringLiteral("exact.ost")}));
-    // The values count only while their boxes and group are checked.
     form.gbFileSize->setChecked(false);
-    form.btnSearchClick();
-    QCOMPARE(form.fl->topLevelItemCount(), 6);
 
-    // Attributes: the group with no box checked changes nothing; hidden
-    // keeps the dot files.
+    // The attribute group with no box checked lets every file through.
     form.gbFileAttr->setChecked(true);
     form.btnSearchClick();
     QCOMPARE(form.fl->topLevelItemCount(), 6);
@@ -226,44 +175,20 @@ class SearchTest : public QObject {
     QCOMPARE(names(form), QStringList({QStringLiteral(".hidden.ost")}));
     form.gbFileAttr->setChecked(false);
 
-    // Times: modified in 0 days finds only what is written at or after the
-    // click; 2 days leaves out a file of three days ago.
-    const QDateTime now = QDateTime::currentDateTime();
-    setModified(root + QStringLiteral("/exact.ost"), now.addDays(-3));
-    setModified(root + QStringLiteral("/sub/big.ost"), now.addSecs(3600));
+    // Modified in 0 days: only what is written at or after the click.
+    setModified(root + QStringLiteral("/sub/big.ost"), QDateTime::currentDateTime().addSecs(3600));
     form.gbFileTime->setChecked(true);
     form.chkFileModifiedTime->setChecked(true);
-    form.txtFileModifiedTime->setValue(0);
     form.btnSearchClick();
     QCOMPARE(names(form), QStringList({QStringLiteral("big.ost")}));
-    form.txtFileModifiedTime->setValue(2);
-    form.btnSearchClick();
-    QCOMPARE(names(form).size(), 5);
-    QVERIFY(!names(form).contains(QStringLiteral("exact.ost")));
     form.gbFileTime->setChecked(false);
 
-    // Two folders typed with ";" are both searched, in their order.
+    // Two folders typed with ";", in their order.
     form.cmbDirectory->setEditText(root + QStringLiteral("/other;") + root + QStringLiteral("/sub/deeper"));
     form.btnSearchClick();
     QCOMPARE(form.fl->topLevelItemCount(), 2);
     QCOMPARE(form.fl->topLevelItem(0)->text(0), QStringLiteral("else.ost"));
     QCOMPARE(form.fl->topLevelItem(1)->text(0), QStringLiteral("deep.ost"));
-  }
-
-  void theFolderPickerReplacesTheText() {
-    TSearchForm form;
-    QString startedAt = QStringLiteral("unset");
-    SetSelectDirectoryRunner([&](const QString&, QString& directory) {
-      startedAt = directory;
-      directory = tree_->path();
-      return true;
-    });
-    form.btnSelectDirClick();
-    QCOMPARE(startedAt, QString());  // the drive entry is no folder
-    QCOMPARE(form.cmbDirectory->currentText(), tree_->path());
-    QCOMPARE(form.cmbDirectory->currentIndex(), -1);
-    form.btnSelectDirClick();
-    QCOMPARE(startedAt, tree_->path());
   }
 
   void stopAndCloseDuringASearch() {
@@ -292,8 +217,6 @@ class SearchTest : public QObject {
       form.btnSearchClick();
       QCOMPARE(messages.texts(), QStringList({QStringLiteral("Cancel the current search and close the search window?"),
                                               QStringLiteral("Search is completed. 6 file(s) found.")}));
-      QCOMPARE(messages.asked[0].kind, MsgKind::Confirmation);
-      QCOMPARE(messages.asked[0].buttons, MsgButtons::YesNo);
       QVERIFY(form.isVisible());
     }
     {  // Closing and answering Yes: closed, no cancel message.
