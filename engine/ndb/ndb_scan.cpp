@@ -104,7 +104,7 @@ void findPages(const NdbLayout& layout, const ChunkView& view, std::uint64_t lo,
         const std::uint64_t p = lo + i;
         const unsigned char* b = view.at(p);
         if (!ndbcheck::pageFieldsValid(layout, b)) return;
-        if (loadLe32(b + layout.pageCrcOffset) != ndbcrypt::crc(0, b, layout.pageCrcLength)) return;
+        if (loadLe32(b + layout.pageCrcOffset) != scansimd::crc(b, layout.pageCrcLength)) return;
         out.push_back(PageHit{p, loadRef(layout, b + layout.pageBidOffset), loadLe16(b + layout.pageSigOffset),
                               static_cast<std::uint16_t>(wantTrim ? ndbcheck::trimmedLength(b, layout.fastStepPage) : 0),
                               b[layout.ptypeOffset], b[layout.cLevelOffset]});

@@ -292,15 +292,19 @@ __attribute__((target("avx2,pclmul"))) void foldStatesWide(const unsigned char* 
 // 16-byte value: with j, r = position / 16, position % 16, that prefix is
 // state[j] x^(8 r) + (the first r bytes of group j) and the group masked
 // to those bytes is them times x^(8 (16 - r)).
-__attribute__((target("avx2,pclmul"))) inline __m128i endTerm(const SpanQuery& s, std::uint32_t position,
-                                                                std::uint32_t n) {
-  const std::uint32_t j = position >> 4, r = position & 15;
-  const __m128i state = _mm_load_si128(reinterpret_cast<const __m128i*>(s.states + j));
-  const __m128i group = _mm_and_si128(load16(s.bytes + 16 * j), load16(kKeep + 16 - r));
+__attribute__((target("avx2,pclmul"))) inline __m128i endTermOf(__m128i state, __m128i group, std::uint32_t n) {
   // State times x^(8 n): powers 8 n + 31, 8 n - 33; group times x^(8 n - 128).
   const __m128i ks = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpanPairs.pair + n + 16));
   const __m128i kg = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpanPairs.pair + n));
   return _mm_xor_si128(foldOnce(state, ks), foldOnce(group, kg));
+}
+
+__attribute__((target("avx2,pclmul"))) inline __m128i endTerm(const SpanQuery& s, std::uint32_t position,
+                                                              std::uint32_t n) {
+  const std::uint32_t j = position >> 4, r = position & 15;
+  const __m128i state = _mm_load_si128(reinterpret_cast<const __m128i*>(s.states + j));
+  const __m128i group = _mm_and_si128(load16(s.bytes + 16 * j), load16(kKeep + 16 - r));
+  return endTermOf(state, group, n);
 }
 
 // v x^32 mod P for the 16-byte value v, as a reflected 32-bit value: the
@@ -333,6 +337,19 @@ __attribute__((target("avx2,pclmul"))) void spanCrcsWide(const SpanQuery* spans,
   }
 }
 
+// One span from the start of `bytes`: the state of its whole groups and the
+// rest, read without going past `count`.
+__attribute__((target("avx2,pclmul"))) std::uint32_t crcWide(const unsigned char* bytes, std::size_t count) {
+  const __m128i k = _mm_set_epi64x(kX95, kX159);
+  const std::size_t groups = count / 16;
+  __m128i state = _mm_setzero_si128();
+  for (std::size_t j = 0; j < groups; ++j) state = _mm_xor_si128(foldOnce(state, k), load16(bytes + 16 * j));
+  const auto rest = static_cast<std::uint32_t>(count & 15);
+  alignas(16) unsigned char tail[16] = {};
+  std::memcpy(tail, bytes + 16 * groups, rest);
+  return reduce16(endTermOf(state, load16(tail), rest));
+}
+
 bool detectWide() {
   if (__builtin_cpu_supports("avx2") == 0 || __builtin_cpu_supports("pclmul") == 0) return false;
   const char* env = std::getenv("BRELLIN_SCAN_PORTABLE");
@@ -342,6 +359,7 @@ bool detectWide() {
 #else
 
 void foldStatesWide(const unsigned char* const*, const std::size_t*, FoldState* const*) {}
+std::uint32_t crcWide(const unsigned char*, std::size_t) { return 0; }
 void spanCrcsWide(const SpanQuery*, std::size_t, std::uint32_t*) {}
 std::size_t trailerNarrow(const unsigned char*, std::size_t, const TrailerFilter&, std::uint32_t*, std::size_t& done) {
   done = 0;
@@ -415,6 +433,10 @@ void combineCrcs(const std::uint32_t* a, const std::uint32_t* b, const std::uint
   }
 #endif
   for (std::size_t k = 0; k < n; ++k) out[k] = x[k] ^ ndbcrypt::multiplyMod(a[k], b[k]);
+}
+
+std::uint32_t crc(const unsigned char* bytes, std::size_t count) {
+  return wideForms() ? crcWide(bytes, count) : ndbcrypt::crc(0, bytes, count);
 }
 
 void foldStates(const unsigned char* const bytes[4], const std::size_t blocks[4], FoldState* const out[4]) {

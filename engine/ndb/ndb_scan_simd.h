@@ -46,6 +46,10 @@ std::size_t headerCandidates(const unsigned char* bytes, std::size_t count, std:
 void combineCrcs(const std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* x, std::uint32_t* out,
                  std::size_t n);
 
+// The [MS-PST] CRC from 0 of `count` bytes: ndbcrypt::crc, folded where
+// the wide forms run.
+std::uint32_t crc(const unsigned char* bytes, std::size_t count);
+
 // Span CRCs by carry-less folding (wide forms only). A fold state stands in
 // for a prefix of 16 * j bytes: it is a 16-byte value congruent to the
 // prefix modulo the CRC polynomial, so the CRC of the prefix followed by any

@@ -131,6 +131,12 @@ TEST_F(ScanSimd, FoldedSpanCrcsMatchTheTableCrc) {
   scansimd::foldedSpanCrcs(spans.data(), spans.size(), got.data());
   for (std::size_t k = 0; k < spans.size(); ++k)
     ASSERT_EQ(expected[k], got[k]) << "offset " << spans[k].offset << " cb " << spans[k].cb;
+  // Whole buffers of every length up to a few groups past a page, either form.
+  for (int wide = 1; wide >= 0; --wide) {
+    scansimd::allowWideForms(wide != 0);
+    for (std::size_t n = 0; n <= 600; ++n)
+      ASSERT_EQ(ndbcrypt::crcBytewise(0, bytes.data() + 3, n), scansimd::crc(bytes.data() + 3, n)) << n;
+  }
 }
 
 TEST_F(ScanSimd, NarrowFormsMatchReference) {
