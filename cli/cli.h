@@ -17,5 +17,8 @@ int nodesCommand(std::span<const std::string_view> args);
 int propsCommand(std::span<const std::string_view> args);
 int tableCommand(std::span<const std::string_view> args);
 int demoCommand(std::span<const std::string_view> args);
+int batchCommand(std::span<const std::string_view> args);
+int searchCommand(std::span<const std::string_view> args);
+int infoCommand(std::span<const std::string_view> args);
 
 }  // namespace vexl::cli

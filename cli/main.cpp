@@ -17,7 +17,10 @@ constexpr const char* kUsage =
     "storage file (OST) into a new personal folders file (PST).\n"
     "\n"
     "Commands:\n"
-    "  recover SOURCE -o TARGET   recover SOURCE into the new PST file TARGET\n"
+    "  recover SOURCE -o TARGET   recover SOURCE into the new PST file TARGET (see recover --help)\n"
+    "  batch SOURCE...            recover each SOURCE into its own PST file (see batch --help)\n"
+    "  search [DIR...]            find OST files under DIR or on the local drives (see search --help)\n"
+    "  info FILE                  header, variant and node counts of FILE (see info --help)\n"
     "  scan FILE                  scan FILE for surviving pages and blocks (see scan --help)\n"
     "  nodes FILE                 list the nodes of FILE's rebuilt node index (see nodes --help)\n"
     "  props FILE --nid N         the properties of node N (see props --help)\n"
@@ -28,7 +31,9 @@ constexpr const char* kUsage =
     "  -h, --help                 show this help\n"
     "  --version                  show the program's version\n"
     "\n"
-    "Exit status: 0 when anything was recovered, 1 when nothing was, 2 on a usage error.\n";
+    "Exit status: 0 when anything was recovered (batch: every file), 1 when nothing\n"
+    "was or an input cannot be used, 2 on a usage error, 130 when Ctrl-C stopped the\n"
+    "run.\n";
 
 }  // namespace
 
@@ -49,6 +54,9 @@ int main(int argc, char** argv) {
   }
   std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
   if (command == "recover") return vexl::cli::recoverCommand(rest);
+  if (command == "batch") return vexl::cli::batchCommand(rest);
+  if (command == "search") return vexl::cli::searchCommand(rest);
+  if (command == "info") return vexl::cli::infoCommand(rest);
   if (command == "scan") return vexl::cli::scanCommand(rest);
   if (command == "nodes") return vexl::cli::nodesCommand(rest);
   if (command == "props") return vexl::cli::propsCommand(rest);
