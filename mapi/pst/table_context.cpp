@@ -159,10 +159,14 @@ void TableContextBuilder::build(NodeContent& node, SubnodeNids& nids) const {
     } else {
       const Nid nid = nids.allocate(NidType::Ltp);
       SubnodeContent sub{nid, {}};
+      // Every block but the last is padded to a full block, as readers
+      // (pst-extractor) find row N at (N / rows per block) * block size.
       const std::size_t perBlock = format_.maxBlockPayload() / rowSize * rowSize;
-      for (std::size_t at = 0; at < matrix.size(); at += perBlock)
+      for (std::size_t at = 0; at < matrix.size(); at += perBlock) {
         sub.content.blocks.emplace_back(matrix.begin() + static_cast<std::ptrdiff_t>(at),
                                         matrix.begin() + static_cast<std::ptrdiff_t>(std::min(matrix.size(), at + perBlock)));
+        if (at + perBlock < matrix.size()) sub.content.blocks.back().resize(format_.maxBlockPayload(), 0);
+      }
       node.subnodes.push_back(std::move(sub));
       rowsHnid = nid;
     }
@@ -328,6 +332,7 @@ void TableContextWriter::setRow(std::uint32_t rowId, const TableCells& cells) {
   insertKey(rowId, static_cast<std::uint32_t>(rowCount_++));
   tailRows_.insert(tailRows_.end(), row.begin(), row.end());
   if (tailRows_.size() == std::size_t{rowsPerBlock_} * size) {
+    tailRows_.resize(ndb_.format().maxBlockPayload(), 0);  // full blocks padded, as the whole-table builder does
     rowBlocks_.push_back(ndb_.writeBlock(tailRows_));
     tailRows_.clear();
   }
@@ -369,7 +374,7 @@ void TableContextWriter::write() {
   } else if (rowCount_ != 0) {
     if (matrixNid_ == 0) matrixNid_ = nids_.allocate(NidType::Ltp);
     DataTreeWriter tree(ndb_);
-    for (Bid b : rowBlocks_) tree.appendWritten(b, rowsPerBlock_ * layout_.rowSize());
+    for (Bid b : rowBlocks_) tree.appendWritten(b, f.maxBlockPayload());
     if (!tailRows_.empty()) tree.appendBlock(tailRows_);
     matrixData = tree.finish();
     rows = matrixNid_;

@@ -366,6 +366,7 @@ std::map<PropTag, std::vector<std::uint8_t>> readPc(PstReader& reader, const Rea
 
 TcView readTc(PstReader& reader, const ReadNode& node, std::vector<std::string>& problems) {
   TcView tc;
+  const NdbFormat& f = formatFor(reader.variant());
   const HeapView heap = readHeap(reader, node.data, problems);
   if (heap.blocks.empty()) return tc;
   if (heap.clientSig != 0x7C) problems.push_back("not a TC");
@@ -403,12 +404,17 @@ TcView readTc(PstReader& reader, const ReadNode& node, std::vector<std::string>&
     }
   }
   std::vector<std::vector<std::uint8_t>> rows;
-  for (const auto& b : rowBlocks) {
-    if (b.size() % rowSize != 0) problems.push_back("row block not a whole number of rows");
-    for (std::size_t at = 0; at + rowSize <= b.size(); at += rowSize)
+  // [MS-PST] 2.3.4.4: each block holds floor(block payload / row size)
+  // rows, the last one fewer; what follows the rows in a block is padding.
+  const std::size_t perBlock = rowSize == 0 ? 0 : f.maxBlockPayload() / rowSize;
+  for (std::size_t i = 0; i < rowBlocks.size(); ++i) {
+    const auto& b = rowBlocks[i];
+    const bool last = i + 1 == rowBlocks.size();
+    if (last ? b.size() % rowSize != 0 : b.size() < perBlock * rowSize)
+      problems.push_back("row block not a whole number of rows");
+    for (std::size_t at = 0, n = 0; at + rowSize <= b.size() && n < perBlock; at += rowSize, ++n)
       rows.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + rowSize));
   }
-  const NdbFormat& f = formatFor(reader.variant());
   for (const auto& [k, v] : readBth(heap, hidRowIndex)) {
     const std::uint32_t id = loadLe32(k.data());
     std::uint32_t index = 0;
