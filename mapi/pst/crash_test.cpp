@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include "mapi/pst/minimal_store.h"
@@ -65,6 +66,19 @@ TEST_P(CrashTest, KilledWriterLeavesTheLastCommittedFile) {
     reader.checkAllocationAndRefs(false);
     for (const auto& p : reader.problems()) ADD_FAILURE() << "after " << delayUs << " us: " << p;
     EXPECT_GE(reader.nodes().size(), 30u);
+    // Each folder's contents table and counts match the messages it holds.
+    std::map<Nid, std::vector<std::uint32_t>> messages;
+    for (const auto& [nid, node] : reader.nodes())
+      if (nidType(nid) == NidType::NormalMessage) messages[node.parent].push_back(nid);
+    for (const auto& [nid, node] : reader.nodes()) {
+      if (nidType(nid) != NidType::NormalFolder) continue;
+      std::vector<std::string> problems;
+      const auto table = test::readTc(reader, reader.nodes().at(withType(nid, NidType::ContentsTable)), problems);
+      EXPECT_EQ(table.rowIds, messages[nid]) << "after " << delayUs << " us";
+      const auto props = test::readPc(reader, node, problems);
+      EXPECT_EQ(props.at(0x36020003), value::int32(static_cast<std::int32_t>(messages[nid].size())));
+      for (const auto& p : problems) ADD_FAILURE() << p;
+    }
     if (test::haveTool("pffinfo")) {
       const auto info = test::runCommand("pffinfo '" + path + "'");
       EXPECT_EQ(info.status, 0) << "after " << delayUs << " us:\n" << info.output;

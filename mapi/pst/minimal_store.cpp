@@ -25,16 +25,15 @@ constexpr Nid kNidRecipientTable = 0x692;
 constexpr std::uint16_t idMessageClass = 0x001A, idSubject = 0x0037, idImportance = 0x0017,
                         idSensitivity = 0x0036, idSentRepresentingName = 0x0042, idConversationTopic = 0x0070,
                         idClientSubmitTime = 0x0039, idSenderName = 0x0C1A, idSenderEmail = 0x0C1F,
-                        idSenderAddrType = 0x0C1E, idRecipientType = 0x0C15, idDisplayCc = 0x0E03,
-                        idDisplayTo = 0x0E04, idDeliveryTime = 0x0E06, idMessageFlags = 0x0E07,
-                        idMessageSize = 0x0E08, idResponsibility = 0x0E0F, idMessageStatus = 0x0E17,
-                        idHasAttach = 0x0E1B, idAttachSize = 0x0E20, idRecordKey = 0x0FF9, idObjectType = 0x0FFE,
+                        idSenderAddrType = 0x0C1E, idRecipientType = 0x0C15, idDeliveryTime = 0x0E06,
+                        idMessageFlags = 0x0E07, idResponsibility = 0x0E0F, idMessageStatus = 0x0E17,
+                        idRecordKey = 0x0FF9, idObjectType = 0x0FFE,
                         idBody = 0x1000, idDisplayName = 0x3001, idAddrType = 0x3002, idEmailAddress = 0x3003,
                         idCreationTime = 0x3007, idLastModificationTime = 0x3008, idSearchKey = 0x300B,
                         idContentCount = 0x3602, idContentUnread = 0x3603, idSubfolders = 0x360A,
                         idContainerClass = 0x3613, idAttachDataBin = 0x3701, idAttachFilename = 0x3704,
-                        idAttachMethod = 0x3705, idAttachLongFilename = 0x3707, idRenderingPosition = 0x370B,
-                        idDisplayType = 0x3900, idTransmittableDisplayName = 0x39FF, idSendRichInfo = 0x3A40,
+                        idAttachMethod = 0x3705, idAttachLongFilename = 0x3707, idDisplayType = 0x3900,
+                        idTransmittableDisplayName = 0x39FF, idSendRichInfo = 0x3A40,
                         idValidFolderMask = 0x35DF, idIpmSubtree = 0x35E0, idIpmWastebasket = 0x35E3,
                         idCommonViews = 0x35E6, idFinder = 0x35E7, idPstPassword = 0x67FF,
                         idNameidBucketCount = 0x0001, idNameidStreamGuid = 0x0002, idNameidStreamEntry = 0x0003,
@@ -126,6 +125,14 @@ void MinimalStoreBuilder::createStore() {
   reminder.guid = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   reminder.lid = 0x8501;
   namedPropertyId(reminder, true);
+  // PidNameKeywords in PS_PUBLIC_STRINGS as 0x8001, as every Outlook store
+  // has it: a reader (pst-extractor) refuses a store whose string stream is
+  // empty.
+  PropertyName keywords;
+  keywords.guid = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  keywords.isString = true;
+  for (char c : std::string("Keywords")) keywords.name.insert(keywords.name.end(), {static_cast<std::uint8_t>(c), 0});
+  namedPropertyId(keywords, true);
   writeStoreNode();
   writeNameMap();
 
@@ -141,11 +148,11 @@ void MinimalStoreBuilder::createStore() {
   put(kNidRecipientTable, 0, TableContextBuilder(f, recipientColumns()).build());
 
   // The root folder is its own parent ([MS-PST] 2.4.4).
-  folders_[kNidRootFolder] = Folder{"", "", kNidRootFolder, {}, {}, {}, false};
-  folders_[ipmSubtree_] = Folder{"Top of Personal Folders", "", kNidRootFolder, {}, {}, {}, false};
-  folders_[searchRoot_] = Folder{"Search Root", "", kNidRootFolder, {}, {}, {}, false};
-  folders_[commonViews_] = Folder{"IPM_COMMON_VIEWS", "", kNidRootFolder, {}, {}, {}, false};
-  folders_[deletedItems_] = Folder{"Deleted Items", "IPF.Note", ipmSubtree_, {}, {}, {}, false};
+  newFolder(kNidRootFolder, "", "", kNidRootFolder);
+  newFolder(ipmSubtree_, "Top of Personal Folders", "", kNidRootFolder);
+  newFolder(searchRoot_, "Search Root", "", kNidRootFolder);
+  newFolder(commonViews_, "IPM_COMMON_VIEWS", "", kNidRootFolder);
+  newFolder(deletedItems_, "Deleted Items", "IPF.Note", ipmSubtree_);
   folders_[kNidRootFolder].children = {ipmSubtree_, searchRoot_, commonViews_};
   folders_[ipmSubtree_].children = {deletedItems_};
   dirty_.insert({deletedItems_, ipmSubtree_, searchRoot_, commonViews_, kNidRootFolder});
@@ -168,11 +175,23 @@ void MinimalStoreBuilder::commit() {
   ndb_.commit();
 }
 
+MinimalStoreBuilder::Folder& MinimalStoreBuilder::newFolder(Nid nid, std::string name, std::string containerClass,
+                                                           Nid parent) {
+  Folder& folder = folders_[nid];
+  folder.name = std::move(name);
+  folder.containerClass = std::move(containerClass);
+  folder.parent = parent;
+  folder.contents = std::make_shared<TableContextWriter>(ndb_, withType(nid, NidType::ContentsTable), 0, contentsColumns());
+  return folder;
+}
+
+std::size_t MinimalStoreBuilder::messageCount(Nid nid) const { return folders_.at(nid).contents->rowCount(); }
+
 std::map<PropTag, std::vector<std::uint8_t>> MinimalStoreBuilder::hierarchyRow(Nid nid) const {
   const Folder& folder = folders_.at(nid);
   std::map<PropTag, std::vector<std::uint8_t>> row;
   row[stringTag(idDisplayName)] = value::string(stringType_, folder.name);
-  row[L(idContentCount)] = value::int32(static_cast<std::int32_t>(folder.contentRows.size()));
+  row[L(idContentCount)] = value::int32(static_cast<std::int32_t>(messageCount(nid)));
   row[L(idContentUnread)] = value::int32(static_cast<std::int32_t>(unreadCount(nid)));
   row[B(idSubfolders)] = value::boolean(!folder.children.empty());
   if (!folder.containerClass.empty())
@@ -186,7 +205,7 @@ void MinimalStoreBuilder::writeFolder(Nid nid) {
   PropertyContextBuilder pc(f);
   for (const auto& [tag, bytes] : folder.props) pc.set(tag, bytes);
   pc.setString(stringTag(idDisplayName), folder.name);
-  pc.setInt32(L(idContentCount), static_cast<std::int32_t>(folder.contentRows.size()));
+  pc.setInt32(L(idContentCount), static_cast<std::int32_t>(messageCount(nid)));
   pc.setInt32(L(idContentUnread), static_cast<std::int32_t>(unreadCount(nid)));
   pc.setBool(B(idSubfolders), !folder.children.empty());
   if (!folder.containerClass.empty()) pc.setString(stringTag(idContainerClass), folder.containerClass);
@@ -196,9 +215,7 @@ void MinimalStoreBuilder::writeFolder(Nid nid) {
   for (Nid child : folder.children) hierarchy.addRow(child, hierarchyRow(child));
   put(withType(nid, NidType::HierarchyTable), 0, hierarchy.build());
 
-  TableContextBuilder contents(f, contentsColumns());
-  for (const auto& [msg, row] : folder.contentRows) contents.addRow(msg, row);
-  put(withType(nid, NidType::ContentsTable), 0, contents.build());
+  folder.contents->write();
 
   if (!folder.written) put(withType(nid, NidType::AssocContentsTable), 0, TableContextBuilder(f, assocColumns()).build());
   folder.written = true;
@@ -206,7 +223,7 @@ void MinimalStoreBuilder::writeFolder(Nid nid) {
 
 Nid MinimalStoreBuilder::addFolder(Nid parent, const std::string& name, const std::string& containerClass) {
   const Nid nid = ndb_.allocateNid(NidType::NormalFolder);
-  folders_[nid] = Folder{name, containerClass, parent, {}, {}, {}, false};
+  newFolder(nid, name, containerClass, parent);
   folders_.at(parent).children.push_back(nid);
   dirty_.insert(nid);
   dirty_.insert(parent);
@@ -214,27 +231,30 @@ Nid MinimalStoreBuilder::addFolder(Nid parent, const std::string& name, const st
 }
 
 Nid MinimalStoreBuilder::addMessage(Nid folderNid, const MessageSpec& m) {
-  const NdbFormat& f = ndb_.format();
-  const Nid nid = ndb_.allocateNid(NidType::NormalMessage);
   const PropType s = stringType_;
-  NodeContent node;
-  SubnodeNids nids;
-
-  std::string displayTo;
-  for (const auto& r : m.recipients)
-    if (r.type == 1) displayTo += (displayTo.empty() ? "" : "; ") + r.name;
-  std::int32_t size = static_cast<std::int32_t>(m.subject.size() + m.body.size());
-  for (const auto& a : m.attachments) size += static_cast<std::int32_t>(a.data.size());
-  const std::int32_t flags = 0x01 | (m.attachments.empty() ? 0 : 0x10);  // MSGFLAG_READ, MSGFLAG_HASATTACH
+  MessageData data;
+  PropMap& p = data.props;
+  p[makeTag(idMessageClass, s)] = value::string(s, m.messageClass);
+  p[makeTag(idSubject, s)] = value::string(s, m.subject);
+  p[makeTag(idConversationTopic, s)] = value::string(s, m.subject);
+  p[makeTag(idBody, s)] = value::string(s, m.body);
+  p[makeTag(idSenderName, s)] = value::string(s, m.senderName);
+  p[makeTag(idSenderEmail, s)] = value::string(s, m.senderEmail);
+  p[makeTag(idSenderAddrType, s)] = value::string(s, "SMTP");
+  p[makeTag(idSentRepresentingName, s)] = value::string(s, m.senderName);
+  p[L(idMessageFlags)] = value::int32(0x01);  // MSGFLAG_READ
+  p[L(idImportance)] = value::int32(1);
+  p[L(idSensitivity)] = value::int32(0);
+  p[L(idMessageStatus)] = value::int32(0);
+  for (std::uint16_t id : {idDeliveryTime, idClientSubmitTime, idCreationTime, idLastModificationTime})
+    p[T(id)] = value::fileTime(m.time);
 
   // Recipients ([MS-PST] 2.4.5.2).
-  TableContextBuilder recipients(f, recipientColumns());
-  for (std::size_t i = 0; i < m.recipients.size(); ++i) {
-    const auto& r = m.recipients[i];
+  for (const auto& r : m.recipients) {
     std::string key = "SMTP:" + r.email;
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     key.push_back('\0');
-    std::map<PropTag, std::vector<std::uint8_t>> row;
+    PropMap row;
     row[L(idRecipientType)] = value::int32(r.type);
     row[makeTag(idDisplayName, s)] = value::string(s, r.name);
     row[makeTag(idTransmittableDisplayName, s)] = value::string(s, r.name);
@@ -245,84 +265,20 @@ Nid MinimalStoreBuilder::addMessage(Nid folderNid, const MessageSpec& m) {
     row[L(idDisplayType)] = value::int32(0);
     row[B(idResponsibility)] = value::boolean(true);
     row[B(idSendRichInfo)] = value::boolean(false);
-    recipients.addRow(static_cast<std::uint32_t>(i), row);
+    data.recipients.push_back(std::move(row));
   }
-  SubnodeContent recipientNode{kNidRecipientTable, {}};
-  recipients.build(recipientNode.content, nids);
-  node.subnodes.push_back(std::move(recipientNode));
-
-  // Attachments ([MS-PST] 2.4.6): one PC subnode each, and the table.
-  if (!m.attachments.empty()) {
-    TableContextBuilder table(f, attachmentColumns());
-    for (std::size_t i = 0; i < m.attachments.size(); ++i) {
-      const auto& a = m.attachments[i];
-      const Nid attachNid = nids.allocate(NidType::Attachment);
-      PropertyContextBuilder pc(f);
-      pc.setInt32(L(idAttachMethod), 1);  // ATTACH_BY_VALUE
-      pc.set(Bin(idAttachDataBin), a.data);
-      pc.setString(makeTag(idAttachFilename, s), a.filename);
-      pc.setString(makeTag(idAttachLongFilename, s), a.filename);
-      pc.setString(makeTag(idDisplayName, s), a.filename);
-      pc.setInt32(L(idAttachSize), static_cast<std::int32_t>(a.data.size()));
-      pc.setInt32(L(idRenderingPosition), -1);
-      SubnodeContent attach{attachNid, {}};
-      SubnodeNids inner;
-      pc.build(attach.content, inner);
-      node.subnodes.push_back(std::move(attach));
-      std::map<PropTag, std::vector<std::uint8_t>> row;
-      row[L(idRenderingPosition)] = value::int32(-1);
-      row[L(idAttachSize)] = value::int32(static_cast<std::int32_t>(a.data.size()));
-      row[L(idAttachMethod)] = value::int32(1);
-      row[makeTag(idAttachFilename, s)] = value::string(s, a.filename);
-      table.addRow(attachNid, row);
-    }
-    SubnodeContent tableNode{kNidAttachmentTable, {}};
-    table.build(tableNode.content, nids);
-    node.subnodes.push_back(std::move(tableNode));
+  // Attachments by value ([MS-PST] 2.4.6).
+  for (const auto& a : m.attachments) {
+    AttachmentData attach;
+    attach.props[L(idAttachMethod)] = value::int32(1);  // ATTACH_BY_VALUE
+    attach.props[Bin(idAttachDataBin)] = a.data;
+    attach.props[makeTag(idAttachFilename, s)] = value::string(s, a.filename);
+    attach.props[makeTag(idAttachLongFilename, s)] = value::string(s, a.filename);
+    attach.props[makeTag(idDisplayName, s)] = value::string(s, a.filename);
+    data.attachments.push_back(std::move(attach));
   }
-
-  // The message's own PC ([MS-PST] 2.4.5.1).
-  PropertyContextBuilder pc(f);
-  pc.setString(makeTag(idMessageClass, s), m.messageClass);
-  pc.setString(makeTag(idSubject, s), m.subject);
-  pc.setString(makeTag(idConversationTopic, s), m.subject);
-  pc.setString(makeTag(idBody, s), m.body);
-  pc.setString(makeTag(idSenderName, s), m.senderName);
-  pc.setString(makeTag(idSenderEmail, s), m.senderEmail);
-  pc.setString(makeTag(idSenderAddrType, s), "SMTP");
-  pc.setString(makeTag(idSentRepresentingName, s), m.senderName);
-  pc.setString(makeTag(idDisplayTo, s), displayTo);
-  pc.setString(makeTag(idDisplayCc, s), "");
-  pc.setInt32(L(idMessageFlags), flags);
-  pc.setInt32(L(idMessageSize), size);
-  pc.setInt32(L(idImportance), 1);
-  pc.setInt32(L(idSensitivity), 0);
-  pc.setInt32(L(idMessageStatus), 0);
-  pc.setBool(B(idHasAttach), !m.attachments.empty());
-  pc.set(T(idDeliveryTime), value::fileTime(m.time));
-  pc.set(T(idClientSubmitTime), value::fileTime(m.time));
-  pc.set(T(idCreationTime), value::fileTime(m.time));
-  pc.set(T(idLastModificationTime), value::fileTime(m.time));
-  pc.build(node, nids);
-  ndb_.createNode(nid, folderNid, node);
-
-  // The folder's contents table row and counts.
-  std::map<PropTag, std::vector<std::uint8_t>> row;
-  row[makeTag(idMessageClass, s)] = value::string(s, m.messageClass);
-  row[makeTag(idSubject, s)] = value::string(s, m.subject);
-  row[makeTag(idConversationTopic, s)] = value::string(s, m.subject);
-  row[makeTag(idSentRepresentingName, s)] = value::string(s, m.senderName);
-  row[makeTag(idDisplayTo, s)] = value::string(s, displayTo);
-  row[L(idMessageFlags)] = value::int32(flags);
-  row[L(idMessageSize)] = value::int32(size);
-  row[L(idImportance)] = value::int32(1);
-  row[L(idSensitivity)] = value::int32(0);
-  row[L(idMessageStatus)] = value::int32(0);
-  row[T(idDeliveryTime)] = value::fileTime(m.time);
-  row[T(idClientSubmitTime)] = value::fileTime(m.time);
-  row[T(idLastModificationTime)] = value::fileTime(m.time);
-  folders_.at(folderNid).contentRows.emplace_back(nid, row);
-  dirty_.insert(folderNid);
+  const Nid nid = allocateMessageNid();
+  writeMessage(folderNid, nid, data);
   return nid;
 }
 

@@ -20,6 +20,7 @@
 #include "mapi/pst/ndb_writer.h"
 #include "mapi/pst/prop_types.h"
 #include "mapi/pst/property_context.h"
+#include "mapi/pst/table_context.h"
 
 namespace vexl::pst {
 
@@ -96,6 +97,7 @@ class MinimalStoreBuilder {
   Nid deletedItems() const { return deletedItems_; }
 
   Nid addFolder(Nid parent, const std::string& name, const std::string& containerClass = "IPF.Note");
+  // A plain message (one written through writeMessage).
   Nid addMessage(Nid folder, const MessageSpec& message);
 
   // --- The messaging layer under MAPI ---------------------------------------
@@ -105,8 +107,8 @@ class MinimalStoreBuilder {
   bool hasFolder(Nid nid) const { return folders_.count(nid) != 0; }
   Nid parentOf(Nid nid) const { return folders_.at(nid).parent; }
   const std::string& folderName(Nid nid) const { return folders_.at(nid).name; }
-  std::size_t messageCount(Nid nid) const { return folders_.at(nid).contentRows.size(); }
-  std::size_t unreadCount(Nid nid) const;
+  std::size_t messageCount(Nid nid) const;
+  std::size_t unreadCount(Nid nid) const { return folders_.at(nid).unread; }
   const std::vector<Nid>& childFolders(Nid nid) const { return folders_.at(nid).children; }
   // The child of `parent` whose display name equals `name` (ASCII case
   // folded, as folder names compare in MAPI), or 0.
@@ -156,10 +158,13 @@ class MinimalStoreBuilder {
     std::string containerClass;
     Nid parent = 0;
     std::vector<Nid> children;
-    std::vector<std::pair<Nid, std::map<PropTag, std::vector<std::uint8_t>>>> contentRows;
     PropMap props;
+    // The contents table grows row by row; rows are not kept in memory.
+    std::shared_ptr<TableContextWriter> contents;
+    std::size_t unread = 0;
     bool written = false;
   };
+  Folder& newFolder(Nid nid, std::string name, std::string containerClass, Nid parent);
   void writeFolder(Nid nid);
   std::map<PropTag, std::vector<std::uint8_t>> hierarchyRow(Nid nid) const;
   std::vector<PropTag> tags(std::initializer_list<PropTag> list) const;

@@ -111,6 +111,103 @@ TEST(MinimalStore, TemplatesAndStandardFoldersMatchOutlooksEmptyStore) {
   std::filesystem::remove_all(w.dir);
 }
 
+class ManyMessages : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(ManyMessages, FolderOfThousandsKeepsItsTableAndCountsThroughCommits) {
+  // Saved in rounds with commits between them, some messages unread, some
+  // saved again (unread to read and back), so the contents table grows and
+  // changes over many writes; its row matrix spans an XBLOCK.
+  const Variant variant = GetParam();
+  const std::string dir = test::makeTempDir("pst-many");
+  const std::string path = dir + "/many.pst";
+  constexpr int kMessages = 1000;
+  Nid inbox = 0;
+  std::size_t unread = 0;
+  {
+    auto ndb = NdbWriter::create(path, {variant, CryptMethod::Permute, 0});
+    MinimalStoreBuilder store(*ndb, "Many");
+    store.createStore();
+    inbox = store.addFolder(store.ipmSubtree(), "Inbox");
+    const PropTag flags = makeTag(0x0E07, pt::Long);
+    for (int i = 0; i < kMessages; ++i) {
+      MessageSpec m;
+      m.subject = "message " + std::to_string(i);
+      m.body = "body of message " + std::to_string(i);
+      m.senderName = "Alice";
+      m.recipients = {{"Bob", "bob@example.com", 1}};
+      if (i % 500 == 0) m.attachments = {{"a.txt", std::vector<std::uint8_t>(300, 'a')}};
+      if (i % 7 != 0) {
+        store.addMessage(inbox, m);
+      } else {
+        MessageData data;
+        data.props[store.stringTag(0x0037)] = value::string(store.stringTag(0x0037) & 0xFFFF, m.subject);
+        data.props[flags] = value::int32(0);  // unread
+        const Nid nid = store.allocateMessageNid();
+        store.writeMessage(inbox, nid, data);
+        if (i % 14 == 0) {  // read, then unread again
+          data.props[flags] = value::int32(1);
+          store.writeMessage(inbox, nid, data);
+          data.props[flags] = value::int32(0);
+        }
+        store.writeMessage(inbox, nid, data);
+        ++unread;
+      }
+      if (i % 250 == 249) store.commit();
+    }
+    store.commit();
+    EXPECT_EQ(store.messageCount(inbox), static_cast<std::size_t>(kMessages));
+    EXPECT_EQ(store.unreadCount(inbox), unread);
+  }
+  test::PstReader r(path);
+  r.checkAllocationAndRefs();
+  for (const auto& p : r.problems()) ADD_FAILURE() << p;
+  std::vector<std::string> problems;
+  const auto table = test::readTc(r, r.nodes().at(withType(inbox, NidType::ContentsTable)), problems);
+  std::vector<std::uint32_t> messages;
+  for (const auto& [nid, node] : r.nodes())
+    if (node.parent == inbox && nidType(nid) == NidType::NormalMessage) messages.push_back(nid);
+  EXPECT_EQ(table.rowIds, messages);
+  std::size_t unreadRows = 0;
+  for (const auto& row : table.rows)
+    if ((row.at(0x0E070003)[0] & 1) == 0) ++unreadRows;
+  EXPECT_EQ(unreadRows, unread);
+  const auto folder = test::readPc(r, r.nodes().at(inbox), problems);
+  EXPECT_EQ(folder.at(0x36020003), value::int32(kMessages));
+  EXPECT_EQ(folder.at(0x36030003), value::int32(static_cast<std::int32_t>(unread)));
+  EXPECT_GT(r.dataBlocks(r.subnodes(r.nodes().at(withType(inbox, NidType::ContentsTable)).sub).rbegin()->second.data)
+                .size(),
+            1u);
+  for (const auto& p : problems) ADD_FAILURE() << p;
+
+  if (test::haveTool("pffinfo")) {
+    EXPECT_EQ(runCommand("pffinfo '" + path + "'").status, 0);
+  }
+  if (test::haveTool("pffexport")) {
+    EXPECT_EQ(test::pffexportProblems(path), "");
+  }
+  if (test::haveTool("readpst")) {
+    std::filesystem::create_directories(dir + "/rp");
+    const auto rp = runCommand("readpst -o '" + dir + "/rp' '" + path + "'");
+    EXPECT_EQ(rp.status, 0) << rp.output;
+    const auto count = runCommand("grep -c '^From ' '" + dir + "/rp/Inbox.mbox'");
+    EXPECT_EQ(std::stoi(count.output), kMessages) << rp.output << test::listTree(dir + "/rp");
+  }
+  if (variant == Variant::Unicode) {
+    const auto walk = test::pstExtractorWalk(path);
+    if (walk.skipped.empty()) {
+      EXPECT_EQ(walk.problem, "");
+      EXPECT_EQ(walk.errors, 0);
+      const auto* f = walk.find("Top of Personal Folders/Inbox");
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(f->items, kMessages);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, ManyMessages, ::testing::Values(Variant::Unicode, Variant::Ansi),
+                         [](const auto& info) { return info.param == Variant::Unicode ? "Unicode" : "Ansi"; });
+
 // Long: writes 4.2 GiB. Run with --gtest_also_run_disabled_tests.
 TEST(MinimalStore, DISABLED_UnicodeFilePastFourGibibytesStaysReadable) {
   const std::string dir = test::makeTempDir("pst-4g");

@@ -68,15 +68,6 @@ std::size_t messageBytes(const MessageData& m) {
 
 }  // namespace
 
-std::size_t MinimalStoreBuilder::unreadCount(Nid nid) const {
-  std::size_t unread = 0;
-  for (const auto& [msg, row] : folders_.at(nid).contentRows) {
-    auto it = row.find(makeTag(idMessageFlags, pt::Long));
-    if (it != row.end() && (readInt32(it->second) & kMsgFlagRead) == 0) ++unread;
-  }
-  return unread;
-}
-
 Nid MinimalStoreBuilder::findChildFolder(Nid parent, const std::string& name) const {
   const std::string wanted = lowerAscii(name);
   for (Nid child : folders_.at(parent).children)
@@ -123,8 +114,8 @@ PropMap MinimalStoreBuilder::folderProps(Nid nid) const {
   props[stringTag(idDisplayName)] = value::string(stringType_, folder.name);
   if (!folder.containerClass.empty())
     props[stringTag(idContainerClass)] = value::string(stringType_, folder.containerClass);
-  props[makeTag(0x3602, pt::Long)] = value::int32(static_cast<std::int32_t>(folder.contentRows.size()));
-  props[makeTag(0x3603, pt::Long)] = value::int32(static_cast<std::int32_t>(unreadCount(nid)));
+  props[makeTag(0x3602, pt::Long)] = value::int32(static_cast<std::int32_t>(messageCount(nid)));
+  props[makeTag(0x3603, pt::Long)] = value::int32(static_cast<std::int32_t>(folder.unread));
   props[makeTag(0x360A, pt::Boolean)] = value::boolean(!folder.children.empty());
   return props;
 }
@@ -137,7 +128,7 @@ DeleteFolderResult MinimalStoreBuilder::deleteFolder(Nid parent, Nid nid) {
       nid == standard_.views)
     return DeleteFolderResult::Refused;
   if (!it->second.children.empty()) return DeleteFolderResult::HasFolders;
-  if (!it->second.contentRows.empty()) return DeleteFolderResult::HasMessages;
+  if (messageCount(nid) != 0) return DeleteFolderResult::HasMessages;
   for (Nid table : {nid, withType(nid, NidType::HierarchyTable), withType(nid, NidType::ContentsTable),
                     withType(nid, NidType::AssocContentsTable)})
     if (ndb_.findNode(table)) ndb_.deleteNode(table);
@@ -400,14 +391,15 @@ void MinimalStoreBuilder::writeMessage(Nid folderNid, Nid nid, const MessageData
   Folder& folder = folders_.at(folderNid);
   SubnodeNids nids;
   const NodeContent node = buildMessage(m, nids);
+  const PropMap row = contentsRow(computedMessageProps(m));
+  const PropTag flagsTag = makeTag(idMessageFlags, pt::Long);
+  auto unread = [](const std::vector<std::uint8_t>& flags) { return (readInt32(flags) & kMsgFlagRead) == 0; };
+  // A message saved again keeps its row; PR_CONTENT_UNREAD follows its flags.
+  const auto old = folder.contents->cell(nid, flagsTag);
   put(nid, folderNid, node);
-  PropMap row = contentsRow(computedMessageProps(m));
-  auto it = std::find_if(folder.contentRows.begin(), folder.contentRows.end(),
-                         [nid](const auto& r) { return r.first == nid; });
-  if (it != folder.contentRows.end())
-    it->second = std::move(row);
-  else
-    folder.contentRows.emplace_back(nid, std::move(row));
+  folder.contents->setRow(nid, row);
+  if (old && unread(*old)) --folder.unread;
+  if (unread(row.at(flagsTag))) ++folder.unread;
   dirty_.insert(folderNid);
 }
 
