@@ -43,7 +43,8 @@ const char* const kRunOptionsHelp =
     "                          of standard output\n"
     "  --system-info           begin the log file with the report on this computer\n"
     "  -q, --quiet             no progress display\n"
-    "  --json                  print one summary object instead of the log\n";
+    "  --json                  print one summary object instead of the log (and no\n"
+    "                          progress lines when standard error is no terminal)\n";
 
 namespace {
 
@@ -256,7 +257,8 @@ RunEvents::RunEvents(const RunSettings& settings)
     : json_(settings.json),
       logToStdout_(!settings.json && settings.logPath.empty()),
       bar_(!settings.quiet && ::isatty(STDERR_FILENO) == 1),
-      lines_(!settings.quiet && !bar_) {}
+      // A script that asks for JSON reads no progress lines.
+      lines_(!settings.quiet && !bar_ && !settings.json) {}
 
 RunEvents::~RunEvents() { clearProgress(); }
 
