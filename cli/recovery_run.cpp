@@ -1,5 +1,6 @@
 #include "cli/recovery_run.h"
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -256,6 +257,7 @@ std::string consumedTimeText(std::chrono::milliseconds elapsed) {
 RunEvents::RunEvents(const RunSettings& settings)
     : json_(settings.json),
       logToStdout_(!settings.json && settings.logPath.empty()),
+      stdoutIsTerminal_(::isatty(STDOUT_FILENO) == 1),
       bar_(!settings.quiet && ::isatty(STDERR_FILENO) == 1),
       // A script that asks for JSON reads no progress lines.
       lines_(!settings.quiet && !bar_ && !settings.json) {}
@@ -306,10 +308,17 @@ void RunEvents::drawProgress(bool force) {
   lastDraw_ = now;
   constexpr int kWidth = 30;
   const int filled = percent_ * kWidth / 100;
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.append(static_cast<std::size_t>(kWidth - filled), '.');
+  std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+                     std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] ";
+  char percent[8];
+  std::snprintf(percent, sizeof percent, "%3d%%", percent_);
+  line += percent + ("  " + elapsed + "  " + phaseText());
+  // A line that wrapped could not be redrawn in place.
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() > size.ws_col)
+    line.resize(size.ws_col);
   std::fflush(stdout);
-  std::fprintf(stderr, "\r[%s] %3d%%  %s  %s\033[K", bar.c_str(), percent_, elapsed.c_str(), phaseText().c_str());
+  std::fputs((line + "\033[K").c_str(), stderr);
   std::fflush(stderr);
   barVisible_ = true;
 }
@@ -323,7 +332,7 @@ void RunEvents::clearProgress() {
 
 void RunEvents::logLine(const std::string& text) {
   if (logToStdout_) {
-    clearProgress();
+    if (stdoutIsTerminal_) clearProgress();
     std::puts(text.c_str());
     std::fflush(stdout);
   }

@@ -86,6 +86,7 @@ class RunEvents final : public client::EngineEvents {
 
   bool json_;
   bool logToStdout_;
+  bool stdoutIsTerminal_;  // log lines and the bar share the screen
   bool bar_;    // a redrawn bar on a terminal
   bool lines_;  // plain progress lines
   std::string label_;
