@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -82,16 +83,19 @@ int batchCommand(std::span<const std::string_view> args) {
     std::fprintf(stderr, "vexl batch: the folder %s does not exist\n", outputDir.c_str());
     return kExitNothingRecovered;
   }
-  if (!settings.logPath.empty()) {
-    if (std::string problem = checkOutputFile(settings.logPath); !problem.empty()) {
-      std::fprintf(stderr, "vexl batch: %s\n", problem.c_str());
-      return kExitNothingRecovered;
-    }
-  }
+  std::vector<std::string> sources, targets;
   for (Row& row : rows) {
     row.target = makeTargetName(row.source);
     if (!outputDir.empty())
       row.target = (std::filesystem::path(outputDir) / std::filesystem::path(row.target).filename()).string();
+    sources.push_back(row.source);
+    targets.push_back(row.target);
+  }
+  if (!settings.logPath.empty()) {
+    if (std::string problem = checkLogFile(settings.logPath, sources, targets); !problem.empty()) {
+      std::fprintf(stderr, "vexl batch: %s\n", problem.c_str());
+      return kExitNothingRecovered;
+    }
   }
 
   installStopHandlers();
@@ -99,8 +103,15 @@ int batchCommand(std::span<const std::string_view> args) {
   int successful = 0;
   for (std::size_t i = 0; i < rows.size() && !stopRequested(); ++i) {
     Row& row = rows[i];
+    const auto earlier = std::find_if(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(i), [&](const Row& other) {
+      return std::any_of(other.outcome.targets.begin(), other.outcome.targets.end(),
+                         [&](const std::string& written) { return sameFile(written, row.target); });
+    });
     if (std::string problem = checkSourceAndTarget(row.source, row.target); !problem.empty()) {
       row.note = problem;
+    } else if (earlier != rows.begin() + static_cast<std::ptrdiff_t>(i)) {
+      // Even --overwrite keeps what this batch recovered.
+      row.note = row.target + " holds what this batch recovered from " + earlier->source;
     } else if (std::filesystem::exists(row.target) && !overwrite) {
       row.note = skipExisting ? "skipped: " + row.target + " exists"
                               : row.target + " exists (--overwrite replaces it, --skip-existing leaves it)";

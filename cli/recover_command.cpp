@@ -65,7 +65,10 @@ int recoverCommand(std::span<const std::string_view> args) {
   if (source.empty()) return usageError("no source file given");
   if (target.empty()) target = makeTargetName(source);
   std::string problem = checkSourceAndTarget(source, target);
-  if (problem.empty() && !settings.logPath.empty()) problem = checkOutputFile(settings.logPath);
+  if (problem.empty() && !settings.logPath.empty()) {
+    const std::string files[] = {source, target};
+    problem = checkLogFile(settings.logPath, std::span(files, 1), std::span(files + 1, 1));
+  }
   if (!problem.empty()) {
     std::fprintf(stderr, "vexl recover: %s\n", problem.c_str());
     return kExitNothingRecovered;

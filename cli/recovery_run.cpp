@@ -185,16 +185,35 @@ std::string checkOutputFile(const std::string& path) {
   return {};
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat aStat{};
+  struct stat bStat{};
+  // The same device and inode: the same file, whatever links lead to it.
+  if (::stat(a.c_str(), &aStat) == 0 && ::stat(b.c_str(), &bStat) == 0)
+    return aStat.st_dev == bStat.st_dev && aStat.st_ino == bStat.st_ino;
+  std::error_code error;
+  const std::filesystem::path canonicalA = std::filesystem::weakly_canonical(a, error);
+  if (error) return false;
+  const std::filesystem::path canonicalB = std::filesystem::weakly_canonical(b, error);
+  return !error && canonicalA == canonicalB;
+}
+
 std::string checkSourceAndTarget(const std::string& source, const std::string& target) {
   struct stat sourceStat{};
-  const bool sourceExists = ::stat(source.c_str(), &sourceStat) == 0;
-  if (sourceExists && S_ISDIR(sourceStat.st_mode)) return source + " is a folder, not a file";
-  struct stat targetStat{};
-  // The same device and inode: the same file, whatever links lead to it.
-  if (sourceExists && ::stat(target.c_str(), &targetStat) == 0 && targetStat.st_dev == sourceStat.st_dev &&
-      targetStat.st_ino == sourceStat.st_ino)
-    return target + " is the source file itself; the source is never overwritten";
+  if (::stat(source.c_str(), &sourceStat) == 0 && S_ISDIR(sourceStat.st_mode)) return source + " is a folder, not a file";
+  if (sameFile(source, target)) return target + " is the source file itself; the source is never overwritten";
   return checkOutputFile(target);
+}
+
+std::string checkLogFile(const std::string& logPath, std::span<const std::string> sources,
+                         std::span<const std::string> targets) {
+  for (const std::string& source : sources) {
+    if (sameFile(source, logPath)) return "the log file " + logPath + " is the source file " + source;
+  }
+  for (const std::string& target : targets) {
+    if (sameFile(target, logPath)) return "the log file " + logPath + " is the target file " + target;
+  }
+  return checkOutputFile(logPath);
 }
 
 RunOutcome runRecoveryLogged(const std::string& source, const std::string& target, const RunSettings& settings,

@@ -44,6 +44,13 @@ OptionParse parseRunOption(std::span<const std::string_view> args, std::size_t& 
 std::string checkSourceAndTarget(const std::string& source, const std::string& target);
 // Why a new file cannot be written at `path`, or empty.
 std::string checkOutputFile(const std::string& path);
+// Why the log cannot be written at `logPath`: also when it would replace a
+// source or a target of the run.
+std::string checkLogFile(const std::string& logPath, std::span<const std::string> sources,
+                         std::span<const std::string> targets);
+// Whether two paths name one file: the same inode, or the same path once
+// links and dots are resolved when one of them does not exist yet.
+bool sameFile(const std::string& a, const std::string& b);
 
 // SIGINT and SIGTERM set the stop flag; a second one ends the program at once.
 void installStopHandlers();
