@@ -1063,8 +1063,11 @@ void TZELMMainForm::btnRepairFilesClick() {
           if (!answer.proceed) continue;
         }
         BeforeRun();
-        const bool recovered = RunRecovery(source, target);
-        AfterRun();
+        bool recovered = false;
+        {
+          Finally after([this] { AfterRun(); });
+          recovered = RunRecovery(source, target);
+        }
         if (recovered) ++succeeded;
         current->setText(kStatusColumn, tr8(recovered ? res::kStatusSuccessful
                                             : Running ? res::kStatusFailed

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <stdexcept>
 
 #include "gui/test_support.h"
 
@@ -35,6 +36,7 @@ class ScriptedBatchForm : public TMainForm {
     recovered << source;
     AddLog(QStringLiteral("engine line"));
     if (during) during(source);
+    if (source.contains(QStringLiteral("throws"))) throw std::runtime_error("disk on fire");
     if (source.contains(QStringLiteral("bad"))) return false;
     return touch(target);
   }
@@ -173,6 +175,19 @@ class BatchTest : public QObject {
     failing->btnRepairFiles->click();
     QCOMPARE(user.asked.last().text, QStringLiteral("0 file(s) recovered successfully"));
     QCOMPARE(column(failing->FileList, 2), QStringList(2, QStringLiteral("Failed")));
+
+    // A recovery that raises ends the batch with its error; the window is
+    // idle again and the list editable.
+    auto raising = MakeScriptedWindow(user);
+    raising->AddFileToList(dir + QStringLiteral("/throws.ost"));
+    raising->AddFileToList(dir + QStringLiteral("/after.ost"));
+    raising->btnRepairFiles->click();
+    QCOMPARE(user.asked.last().text, QStringLiteral("disk on fire"));
+    QCOMPARE(user.asked.last().kind, MsgKind::Error);
+    QCOMPARE(column(raising->FileList, 2), QStringList({QStringLiteral("Failed"), QStringLiteral("Not Recovered")}));
+    QVERIFY(!raising->Running);
+    QVERIFY(!raising->BatchRunning());
+    QVERIFY(raising->btnRemoveAll->isEnabled());
   }
 
   void overwriteAnswersNoToAllYesToAllAndCancel() {
