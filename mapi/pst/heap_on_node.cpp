@@ -114,8 +114,8 @@ void HeapBuilder::seal(std::size_t block) {
   if (b.sealed || block + 1 == blocks_.size()) return;
   b.sealedLevel = level(block);
   b.sealed = true;
-  b.bytes = {};
-  b.offsets = {};
+  std::vector<std::uint8_t>().swap(b.bytes);  // `= {}` would keep the capacity
+  std::vector<std::uint16_t>().swap(b.offsets);
 }
 
 std::vector<std::uint8_t> HeapBuilder::finishBlock(std::size_t i) const {

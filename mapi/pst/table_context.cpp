@@ -359,7 +359,7 @@ void TableContextWriter::write() {
       leaf.dirty = false;
     }
     if (i + 1 < leaves_.size() && leaf.loaded) {
-      leaf.records = {};
+      std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(leaf.records);
       leaf.loaded = false;
     }
   }
