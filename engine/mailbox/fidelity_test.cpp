@@ -51,6 +51,9 @@ struct Export {
   bool ran = false;
   std::multiset<std::string> folders;  // normalised paths of every folder (generated names included)
   std::multimap<std::string, ExportedItem> items;  // by key()
+  // Items pffexport found in free space, in its ".recovered" tree: their
+  // kind, subject and time, without a folder.
+  std::vector<ExportedItem> freeSpaceItems;
 };
 
 std::string readAll(const fs::path& p) {
@@ -167,9 +170,30 @@ ExportedItem readItem(const fs::path& dir, const std::string& kind, const std::s
   return item;
 }
 
+// Every item directory below `root`, with its kind and the folder path
+// relative to `root`; `onFolder` sees every folder.
+void walkExportTree(const fs::path& root, const std::function<void(const fs::path&, const std::string&, const std::string&)>& onItem,
+                    const std::function<void(const std::string&)>& onFolder) {
+  std::function<void(const fs::path&, const std::string&)> walk = [&](const fs::path& dir, const std::string& rel) {
+    for (const auto& e : fs::directory_iterator(dir)) {
+      if (!e.is_directory()) continue;
+      const std::string name = e.path().filename().string();
+      std::string kind;
+      if (isNumbered(name, kind) && kind != "Folder") {
+        onItem(e.path(), kind, rel);
+        continue;
+      }
+      const std::string child = rel.empty() ? name : rel + "/" + name;
+      onFolder(child);
+      walk(e.path(), child);
+    }
+  };
+  walk(root, "");
+}
+
 // Runs pffexport on `file` (all items, every body format) and reads back
-// its ".export" tree. The ".orphans" and ".recovered" trees (free space)
-// are left out: those items come back with the lost-and-found passes.
+// its ".export" tree and the items of its ".recovered" tree (free space).
+// The ".orphans" tree is left out.
 Export exportFile(const std::string& file, const fs::path& scratch) {
   Export out;
   const fs::path base = scratch / "x";
@@ -179,22 +203,21 @@ Export exportFile(const std::string& file, const fs::path& scratch) {
   const fs::path root = scratch / "x.export";
   if (!fs::is_directory(root)) return out;
   out.ran = true;
-  std::function<void(const fs::path&, const std::string&)> walk = [&](const fs::path& dir, const std::string& rel) {
-    for (const auto& e : fs::directory_iterator(dir)) {
-      if (!e.is_directory()) continue;
-      const std::string name = e.path().filename().string();
-      std::string kind;
-      if (isNumbered(name, kind) && kind != "Folder") {
-        ExportedItem item = readItem(e.path(), kind, normaliseFolder(rel));
+  walkExportTree(
+      root,
+      [&](const fs::path& dir, const std::string& kind, const std::string& rel) {
+        ExportedItem item = readItem(dir, kind, normaliseFolder(rel));
         out.items.emplace(item.key(), std::move(item));
-        continue;
-      }
-      const std::string child = rel.empty() ? name : rel + "/" + name;
-      out.folders.insert(normaliseFolder(child));
-      walk(e.path(), child);
-    }
-  };
-  walk(root, "");
+      },
+      [&](const std::string& rel) { out.folders.insert(normaliseFolder(rel)); });
+  const fs::path freeSpace = scratch / "x.recovered";
+  if (fs::is_directory(freeSpace))
+    walkExportTree(
+        freeSpace,
+        [&](const fs::path& dir, const std::string& kind, const std::string&) {
+          out.freeSpaceItems.push_back(readItem(dir, kind, ""));
+        },
+        [](const std::string&) {});
   return out;
 }
 
@@ -331,6 +354,23 @@ void compareWithPstExtractor(const fs::path& target, const Export& recovered, co
     EXPECT_GE(extractor[folder], count) << folder << ": items in pst-extractor, then in pffexport's export";
 }
 
+// What pffexport finds in the source's free space (deleted items, older
+// versions) the lost-and-found passes find too: each such item is in the
+// target with the same kind and subject, in any folder, and with the same
+// time where pffexport could read one (older versions often have none).
+void compareFreeSpaceItems(const Export& source, const Export& target) {
+  std::set<std::string> withTime, withoutTime;
+  for (const auto& entry : target.items) {
+    withTime.insert(entry.second.keyIn(""));
+    withoutTime.insert(entry.second.kind + "|" + entry.second.subject);
+  }
+  for (const ExportedItem& item : source.freeSpaceItems) {
+    const bool found = item.time.empty() ? withoutTime.count(item.kind + "|" + item.subject) != 0
+                                         : withTime.count(item.keyIn("")) != 0;
+    EXPECT_TRUE(found) << "free-space item not recovered: " << item.keyIn("") << " (" << item.where << ")";
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The recoveries
 
@@ -368,6 +408,7 @@ void recoverAndCompare(const std::string& sample, std::int32_t dstFormat) {
   compareFolders(source, recovered, expected.duplicateFolders);
   compareItems(source, recovered, expected);
   if (options.DstFormat == 2) compareWithPstExtractor(target, recovered, scratch / "target" / "log");
+  compareFreeSpaceItems(source, recovered);
   if (expected.unverifiedItemFolders.empty()) {
     // What the lost-and-found passes add (older versions, unreferenced
     // blocks) is in their group folders; everything else is the walk's.
