@@ -34,7 +34,7 @@ QStringList linesOf(const QByteArray& bytes) {
 
 // Runs `act` on the file dialog once it shows (polling, since it opens
 // inside the call under test).
-void whenDialogShows(std::function<void(QFileDialog*)> act, int triesLeft = 500) {
+void whenDialogShows(std::function<void(QFileDialog*)> act, int triesLeft = 3000) {
   QTimer::singleShot(10, [act = std::move(act), triesLeft]() mutable {
     for (QWidget* w : QApplication::topLevelWidgets()) {
       if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog != nullptr && dialog->isVisible()) {
@@ -177,8 +177,10 @@ class LogTest : public QObject {
                                                      buttons->mapTo(dialog, QPoint(0, 0)).y();
           if (uncheck) box->setChecked(false);
         }
+        // Closed as OK without the dialog's own checks, which race with its
+        // folder model filling in the background.
         dialog->selectFile(path);
-        static_cast<QDialog*>(dialog)->accept();
+        static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
       });
     };
     answer(true, path);
