@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# End-to-end benchmark: one generated offline folders file, read four ways.
+#
+#   bench/e2e_bench.sh [--messages N] [--keep] [--vexl PATH] [--dir DIR]
+#
+# Writes an intact demo mailbox of N top-level messages (default 20000, about
+# 270 MB; 100000 gives about 1.35 GB) with 'vexl demo --intact', then times on
+# that same file:
+#   ours       vexl recover FILE -o OUT.pst   (default options)
+#   pffexport  pffexport -m all -q -t DIR FILE
+#   readpst    readpst -D -o DIR FILE
+#   read       cat FILE > /dev/null           (after one read that caches it)
+# and prints wall seconds, peak resident set (GNU time -v) and the ratios
+# ours/pffexport, ours/readpst, ours/read. The other tools run once each, on
+# the page-cached file, like ours. Needs /usr/bin/time (tools/install-deps).
+# Everything goes to a temporary directory, removed at the end unless --keep.
+set -euo pipefail
+
+messages=20000
+keep=0
+vexl=""
+dir=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --messages) messages="$2"; shift 2 ;;
+    --keep) keep=1; shift ;;
+    --vexl) vexl="$2"; shift 2 ;;
+    --dir) dir="$2"; shift 2 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "e2e_bench: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ -z "$vexl" ]; then
+  for c in "$root/build/release/bin/vexl" "$(command -v vexl || true)"; do
+    [ -n "$c" ] && [ -x "$c" ] && { vexl="$c"; break; }
+  done
+fi
+[ -n "$vexl" ] && [ -x "$vexl" ] || { echo "e2e_bench: no vexl found; build the release preset or pass --vexl" >&2; exit 2; }
+for t in /usr/bin/time pffexport readpst; do
+  command -v "$t" >/dev/null || { echo "e2e_bench: $t is missing; run tools/install-deps" >&2; exit 2; }
+done
+
+if [ -z "$dir" ]; then dir="$(mktemp -d /tmp/e2e_bench.XXXXXX)"; else mkdir -p "$dir"; fi
+[ "$keep" -eq 1 ] || trap 'rm -rf "$dir"' EXIT
+src="$dir/mailbox.ost"
+
+echo "machine: $(nproc) cores, load$(uptime | sed 's/.*load average//')"
+echo "vexl: $vexl"
+gen_start=$(date +%s.%N)
+"$vexl" demo "$src" --messages "$messages" --intact >/dev/null
+gen_end=$(date +%s.%N)
+size=$(stat -c %s "$src")
+awk -v m="$messages" -v s="$size" -v a="$gen_start" -v b="$gen_end" \
+  'BEGIN { printf "source: %d messages, %.1f MiB, generated in %.1f s\n", m, s / 1048576, b - a }'
+
+declare -A secs rss
+# run NAME CMD...: wall seconds and peak resident set (KiB) of CMD.
+run() {
+  local name="$1"; shift
+  local log="$dir/$name.time"
+  if ! /usr/bin/time -v -o "$log" "$@" >"$dir/$name.out" 2>"$dir/$name.err"; then
+    echo "e2e_bench: $name failed (exit status in $log, output in $dir/$name.err)" >&2
+  fi
+  local wall
+  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$log")
+  secs[$name]=$(echo "$wall" | awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
+  rss[$name]=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$log")
+}
+
+cat "$src" >/dev/null
+run read cat "$src"
+rm -f "$dir/read.out"
+run ours "$vexl" recover "$src" -o "$dir/ours.pst" --log "$dir/ours.log"
+run pffexport pffexport -m all -q -t "$dir/pffexport" "$src"
+run readpst readpst -D -o "$(mkdir -p "$dir/readpst" && echo "$dir/readpst")" "$src"
+
+printf '\n%-10s %10s %12s\n' tool seconds "peak RSS MiB"
+for n in ours pffexport readpst read; do
+  printf '%-10s %10.2f %12.1f\n' "$n" "${secs[$n]}" "$(awk -v k="${rss[$n]}" 'BEGIN { print k / 1024 }')"
+done
+ratio() { echo "${secs[ours]} ${secs[$1]}" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "n/a" }'; }
+printf '\nours/pffexport %s   ours/readpst %s   ours/read %s\n' "$(ratio pffexport)" "$(ratio readpst)" "$(ratio read)"
+printf 'recovered file: %.1f MiB\n' "$(awk -v s="$(stat -c %s "$dir/ours.pst")" 'BEGIN { print s / 1048576 }')"
+echo "load after:$(uptime | sed 's/.*load average//')"
+[ "$keep" -eq 1 ] && echo "kept: $dir"
+exit 0
