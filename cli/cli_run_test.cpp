@@ -104,7 +104,8 @@ TEST_F(CliRun, CtrlCStopsTheRunWithCompleteTargetsAndExitStatus130) {
     EXPECT_TRUE(opensInPffinfo(path("early.pst")));
   }
 
-  // Stopped while the target is written: that file is finished, whole.
+  // Stopped while the target is written: the file ends after the message
+  // being written and is closed whole.
   EXPECT_EQ(runAndInterrupt("recover " + shellWord(path("big.ost")) + " -o " + shellWord(path("late.pst")),
                             "writing", out, err),
             130)

@@ -365,8 +365,8 @@ bool RunEvents::onMessage(std::int32_t code, void* data) {
     std::fflush(stdout);
     std::fputs(percent_ >= 0 && percent_ < kWritingPercent
                    ? "Stopping: the scan ends; no target file is written.\n"
-                   : "Stopping: the file being written is finished first (press Ctrl-C again to quit at once and "
-                     "leave it incomplete).\n",
+                   : "Stopping: the message being written is finished and the file closed (press Ctrl-C again to "
+                     "quit at once and leave it incomplete).\n",
                stderr);
   }
   switch (code) {

@@ -411,24 +411,26 @@ TEST_F(LostAndFoundRuns, ASaveRefusedAtTheFormatsLimitGoesIntoTheNextFile) {
   EXPECT_LE(got.items.size(), expected.items.size() + run.targets.size() - 1);
 }
 
-TEST_F(LostAndFoundRuns, AStopBetweenTwoFilesLeavesTheFirstCompleteAndMakesNoOther) {
+TEST_F(LostAndFoundRuns, AStopWhileWritingEndsTheFileAfterTheCurrentMessageAndMakesNoOther) {
   const std::string source = sample("unicode-attachments.pst");
-  EngineOptions options = optionsWithLevels({});
+  EngineOptions options = optionsWithLevels({1, 2, 3, 4, 5});
   options.SplitOversizePST = -1;
   options.PSTFileSizeLimit = 1;
   const RunResult split = recoverInProcess(source, options, dir_ + "/split.pst");
   ASSERT_GE(split.targets.size(), 2u);
 
-  // The driver asks before every file; once the walk has written, the
-  // answer is stop.
+  // Once the walk has written a message, every abort query answers stop.
   const RunResult stopped = recoverInProcess(source, options, target_, {},
                                        [](const RunResult& r) { return r.lines("LogLine Recover message '") > 0; });
   EXPECT_EQ(stopped.result, 1);
   EXPECT_EQ(stopped.lines(kSplitLine), 0u);
+  EXPECT_EQ(stopped.lines("LogLine Recover message '"), 1u) << "the stop takes effect after the current message";
   EXPECT_FALSE(fs::exists(dir_ + "/out_1.pst"));
   ASSERT_TRUE(fs::exists(target_));
   expectReadable(target_);
-  EXPECT_EQ(exportWithPffexport(target_).items, exportWithPffexport(split.targets[0]).items);
+  // The passes took nothing after the stop, so no group folder stays.
+  for (const auto& f : exportWithPffexport(target_).folders)
+    EXPECT_EQ(f.rfind("Recovered_Group", 0), std::string::npos) << f;
 }
 
 }  // namespace

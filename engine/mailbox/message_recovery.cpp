@@ -55,6 +55,15 @@ bool leftForNextFile(HRESULT saved, NdbNode& node, EngineContext& engine, const 
 
 void MailboxWriter::checkSize() {
   ++state_.messagesInFile;
+  // A stop asked for while a file is being written takes effect after this
+  // message, as a split would: the walk and the passes take no further
+  // item, the file is closed whole, and the driver's next abort query ends
+  // the run before another file is made. Without this, a stop would wait
+  // for the whole mailbox to be written.
+  if (engine_.queryAbort() != 0) {
+    engine_.splitPending = true;
+    return;
+  }
   const EngineOptions& o = engine_.options();
   if (o.SplitOversizePST == 0) return;
   std::error_code error;
