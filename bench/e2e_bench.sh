@@ -10,9 +10,12 @@
 #   pffexport  pffexport -m all -q -t DIR FILE
 #   readpst    readpst -D -o DIR FILE
 #   read       cat FILE > /dev/null           (after one read that caches it)
-# and prints wall seconds, peak resident set (GNU time -v) and the ratios
-# ours/pffexport, ours/readpst, ours/read. The other tools run once each, on
-# the page-cached file, like ours. Needs /usr/bin/time (tools/install-deps).
+# and prints wall and user+sys CPU seconds, peak resident set (GNU time -v)
+# and the ratios ours/pffexport, ours/readpst, ours/read of both. Under load
+# the CPU seconds are the steadier figure; our recovery's wall time also holds
+# the final flush of the written file to disk, which the exports do not do.
+# Each tool runs once, on the page-cached file. Needs /usr/bin/time
+# (tools/install-deps).
 # Everything goes to a temporary directory, removed at the end unless --keep.
 set -euo pipefail
 
@@ -26,7 +29,7 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --vexl) vexl="$2"; shift 2 ;;
     --dir) dir="$2"; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "e2e_bench: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -55,7 +58,7 @@ size=$(stat -c %s "$src")
 awk -v m="$messages" -v s="$size" -v a="$gen_start" -v b="$gen_end" \
   'BEGIN { printf "source: %d messages, %.1f MiB, generated in %.1f s\n", m, s / 1048576, b - a }'
 
-declare -A secs rss
+declare -A secs cpu rss
 # run NAME CMD...: wall seconds and peak resident set (KiB) of CMD.
 run() {
   local name="$1"; shift
@@ -66,6 +69,7 @@ run() {
   local wall
   wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$log")
   secs[$name]=$(echo "$wall" | awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
+  cpu[$name]=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$log")
   rss[$name]=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$log")
 }
 
@@ -76,13 +80,16 @@ run ours "$vexl" recover "$src" -o "$dir/ours.pst" --log "$dir/ours.log"
 run pffexport pffexport -m all -q -t "$dir/pffexport" "$src"
 run readpst readpst -D -o "$(mkdir -p "$dir/readpst" && echo "$dir/readpst")" "$src"
 
-printf '\n%-10s %10s %12s\n' tool seconds "peak RSS MiB"
+printf '\n%-10s %10s %14s %12s\n' tool seconds "user+sys CPU" "peak RSS MiB"
 for n in ours pffexport readpst read; do
-  printf '%-10s %10.2f %12.1f\n' "$n" "${secs[$n]}" "$(awk -v k="${rss[$n]}" 'BEGIN { print k / 1024 }')"
+  printf '%-10s %10.2f %14.2f %12.1f\n' "$n" "${secs[$n]}" "${cpu[$n]}" "$(awk -v k="${rss[$n]}" 'BEGIN { print k / 1024 }')"
 done
-ratio() { echo "${secs[ours]} ${secs[$1]}" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "n/a" }'; }
-printf '\nours/pffexport %s   ours/readpst %s   ours/read %s\n' "$(ratio pffexport)" "$(ratio readpst)" "$(ratio read)"
+ratio() { echo "$1 $2" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "n/a" }'; }
+printf '\nwall: ours/pffexport %s   ours/readpst %s   ours/read %s\n' "$(ratio "${secs[ours]}" "${secs[pffexport]}")" \
+  "$(ratio "${secs[ours]}" "${secs[readpst]}")" "$(ratio "${secs[ours]}" "${secs[read]}")"
+printf 'CPU:  ours/pffexport %s   ours/readpst %s   ours/read %s\n' "$(ratio "${cpu[ours]}" "${cpu[pffexport]}")" \
+  "$(ratio "${cpu[ours]}" "${cpu[readpst]}")" "$(ratio "${cpu[ours]}" "${cpu[read]}")"
 printf 'recovered file: %.1f MiB\n' "$(awk -v s="$(stat -c %s "$dir/ours.pst")" 'BEGIN { print s / 1048576 }')"
-echo "load after:$(uptime | sed 's/.*load average//')"
+echo "load after$(uptime | sed 's/.*load average//')"
 [ "$keep" -eq 1 ] && echo "kept: $dir"
 exit 0
