@@ -287,6 +287,24 @@ TEST_P(LtpTest, GrowingTableMatchesItsRowsAfterEveryCommit) {
   EXPECT_GT(r.subnodes(node.sub).size(), 1u);
 }
 
+TEST_P(LtpTest, GrowingTableRefusesRowsItsIndexCannotNumber) {
+  if (GetParam() != Variant::Ansi) GTEST_SKIP() << "a Unicode row index numbers 2^32 rows";
+  TableContextWriter table(*writer_, 0x12E, 0, {0x0E070003});
+  for (std::uint32_t i = 0; i < 0xFFFF; ++i) table.setRow(0x24 + 32 * i, {});
+  EXPECT_THROW(table.setRow(0x24 + 32 * 0xFFFF, {}), PstError);
+  EXPECT_EQ(table.rowCount(), 0xFFFFu);
+  table.setRow(0x24, {{0x0E070003, value::int32(5)}});  // an existing row may still change
+  table.write();
+  writer_->commit();
+  PstReader r(dir_ + "/t.pst");
+  std::vector<std::string> problems;
+  const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
+  expectNoProblems(problems);
+  ASSERT_EQ(view.rows.size(), 0xFFFFu);
+  EXPECT_EQ(view.rows.front().at(0x0E070003), value::int32(5));
+  EXPECT_EQ(view.rowIds.back(), 0x24 + 32 * 0xFFFEu);
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, LtpTest, ::testing::Values(Variant::Unicode, Variant::Ansi),
                          [](const auto& info) { return info.param == Variant::Unicode ? "Unicode" : "Ansi"; });
 

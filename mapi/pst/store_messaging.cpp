@@ -396,6 +396,9 @@ void MinimalStoreBuilder::writeMessage(Nid folderNid, Nid nid, const MessageData
   auto unread = [](const std::vector<std::uint8_t>& flags) { return (readInt32(flags) & kMsgFlagRead) == 0; };
   // A message saved again keeps its row; PR_CONTENT_UNREAD follows its flags.
   const auto old = folder.contents->cell(nid, flagsTag);
+  // Refused before the node is written, so no message is left without a row.
+  if (!folder.contents->hasRow(nid) && folder.contents->rowCount() >= folder.contents->rowLimit())
+    throw PstError(PstErrorCode::TooMuchData, "the folder holds as many messages as its contents table can");
   put(nid, folderNid, node);
   folder.contents->setRow(nid, row);
   if (old && unread(*old)) --folder.unread;

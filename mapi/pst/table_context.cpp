@@ -299,11 +299,15 @@ std::optional<std::vector<std::uint8_t>> TableContextWriter::cell(std::uint32_t 
   return layout_.cell(rowBytes(*row).data(), tag);
 }
 
+std::size_t TableContextWriter::rowLimit() const {
+  return ndb_.format().rowIndexSize < 4 ? 0xFFFF : 0xFFFFFFFF;
+}
+
 void TableContextWriter::setRow(std::uint32_t rowId, const TableCells& cells) {
   layout_.checkCells(cells);
   const std::uint32_t size = layout_.rowSize();
   const auto existing = findRow(rowId);
-  if (!existing && ndb_.format().rowIndexSize < 4 && rowCount_ >= 0xFFFF)
+  if (!existing && rowCount_ >= rowLimit())
     throw PstError(PstErrorCode::TooMuchData, "the table has as many rows as its row index can number");
   std::vector<std::uint8_t> row(size, 0);
   if (existing) {

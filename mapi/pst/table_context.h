@@ -110,6 +110,9 @@ class TableContextWriter {
   // A cell of row `rowId`; none when the row or the cell is absent.
   std::optional<std::vector<std::uint8_t>> cell(std::uint32_t rowId, PropTag tag) const;
   std::size_t rowCount() const { return rowCount_; }
+  bool hasRow(std::uint32_t rowId) const { return findRow(rowId).has_value(); }
+  // Rows the row index can number: an ANSI TC's row numbers are 2 bytes.
+  std::size_t rowLimit() const;
   // Writes the node's new version, if anything changed since the last one.
   void write();
 
