@@ -60,7 +60,8 @@ void RecoveryEngine::reportOpenFailure(const FileError& error, const std::string
   if (error.cause == FileError::kSharingViolation) report(ShowMessage, kStrShareViolation, {sourcePath});
 }
 
-void RecoveryEngine::fillTargetFiles(TargetStore& store, NdbFormat& ndb, const std::string& targetPath) {
+void RecoveryEngine::fillTargetFiles(TargetStore& store, NdbFormat& ndb, const std::string& sourcePath,
+                                     const std::string& targetPath) {
   std::unique_ptr<MailboxReconstruction> steps = services_.makeReconstruction(*this, ndb, store);
   const char* displayName =
       loadString(options_.SourceKind == 1 || options_.SourceKind == 3 ? kStrOfflineFolder : kStrPersonalFolder);
@@ -72,7 +73,10 @@ void RecoveryEngine::fillTargetFiles(TargetStore& store, NdbFormat& ndb, const s
       sendText(LogLine, "-");
       report(LogLine, kStrSplitFile, {currentPath});
     }
-    if (!store.create(currentPath, kPstNoEncryption, displayName, "", pstFormat)) {
+    // Creating the target truncates it: a target that is the source under
+    // another name (a link) would destroy what is being recovered.
+    if (namesSameFile(sourcePath, currentPath) ||
+        !store.create(currentPath, kPstNoEncryption, displayName, "", pstFormat)) {
       std::string text = loadString(kStrErrorCreateTarget);
       sendText(ErrorText, text);
       sendText(ShowMessage, text);
@@ -126,7 +130,7 @@ std::int32_t RecoveryEngine::run(const char* sourcePath, const EngineOptions* op
             ndb.collectDataTreeRoots();
             ndb.collectSubnodeTreeRoots();
             reportProgress(kIndexesReady);
-            fillTargetFiles(*store, ndb, target);
+            fillTargetFiles(*store, ndb, source, target);
           }
           store->shutdown();
           file.close();

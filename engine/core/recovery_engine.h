@@ -26,7 +26,9 @@ class RecoveryEngine : public EngineContext {
  private:
   PstFormat chooseTargetFormat();
   NdbFormat& chooseVariant(CFile64Ex& source, NdbFormat& ansi, NdbFormat& unicode);
-  void fillTargetFiles(TargetStore& store, NdbFormat& ndb, const std::string& targetPath);
+  // Each target file in turn; `sourcePath` is never one of them.
+  void fillTargetFiles(TargetStore& store, NdbFormat& ndb, const std::string& sourcePath,
+                       const std::string& targetPath);
   void reportOpenFailure(const FileError& error, const std::string& sourcePath);
 
   EngineServices services_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -267,6 +268,32 @@ TEST_F(RecoveryEngineTest, FailureToCreateASplitFileKeepsWhatTheFirstFileHolds) 
   std::string error5 = loadString(kStrErrorCreateTarget);
   std::vector<std::string> tail(log_.events.end() - 4, log_.events.end());
   EXPECT_THAT(tail, ElementsAre("ErrorText " + error5, "ShowMessage " + error5, "RecoveredCount 3", "Progress 100"));
+}
+
+TEST_F(RecoveryEngineTest, ATargetThatIsTheSourceUnderAnyNameIsNeverCreated) {
+  const std::string symlink = (dir_ / "through-symlink.pst").string();
+  const std::string hardLink = (dir_ / "through-hard-link.pst").string();
+  std::filesystem::create_symlink(source_, symlink);
+  std::filesystem::create_hard_link(source_, hardLink);
+  const std::string error = loadString(kStrErrorCreateTarget);
+  for (const std::string& target : {source_, symlink, hardLink}) {
+    SCOPED_TRACE(target);
+    calls_.clear();
+    log_.events.clear();
+    EXPECT_EQ(run(target), 0);
+    EXPECT_THAT(calls_, ElementsAre("initialize", "scan 64 17/2", "dataRoots", "subnodeRoots", "shutdown"));
+    EXPECT_THAT(log_.events, testing::Contains("ErrorText " + error));
+  }
+  // A split file that would be the source ends the run there, keeping the
+  // first file's items.
+  const std::string first = (dir_ / "out.pst").string();
+  std::filesystem::create_hard_link(source_, RecoveryEngine::splitFileName(first, 1));
+  perFile_ = {3, 4};
+  calls_.clear();
+  EXPECT_EQ(run(first), 1);
+  EXPECT_EQ(std::count_if(calls_.begin(), calls_.end(), [](const std::string& c) { return c.rfind("create", 0) == 0; }),
+            1);
+  EXPECT_EQ(std::filesystem::file_size(source_), 1024u);
 }
 
 TEST_F(RecoveryEngineTest, StopBetweenFilesCreatesNoFurtherFile) {

@@ -261,4 +261,10 @@ void CFile64::close() {
   if (osFile().close(fd) != 0) throwOsError(errno, path);
 }
 
+bool namesSameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 }  // namespace vexl

@@ -63,4 +63,8 @@ class CFile64 {
   std::uint32_t createPermissions_ = 0666;
 };
 
+// Both paths exist and name one file (st_dev and st_ino, through symbolic
+// and hard links alike).
+bool namesSameFile(const std::string& a, const std::string& b);
+
 }  // namespace vexl
