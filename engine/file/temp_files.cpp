@@ -42,10 +42,12 @@ std::string makeTempFileName() {
   std::string pattern = directory + (directory == "/" ? "" : "/") + "QMVXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  // mkstemp creates the file with O_EXCL and mode 0600. It stays, so the name
+  // remains ours until the caller removes it: a name given up here could be
+  // taken in a shared folder (a planted link) before the data is written.
   const int fd = ::mkstemp(name.data());
   if (fd < 0) return {};
   ::close(fd);
-  ::unlink(name.data());
   return std::string(name.data());
 }
 

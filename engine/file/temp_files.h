@@ -10,7 +10,8 @@ namespace vexl {
 std::string tempDirectory();
 
 // A new unique name in tempDirectory() starting with "QMV". The file is
-// created to reserve the name and deleted again before this returns.
+// created empty (O_EXCL, mode 0600) to reserve the name and left for the
+// caller, who writes it and removes it.
 std::string makeTempFileName();
 
 // 1 after creating `path` and writing all bytes; 0 when it cannot be created.

@@ -56,8 +56,14 @@ TEST_F(TempFilesTest, TempFileNamesAreFreshAndUnique) {
   const std::string second = makeTempFileName();
   EXPECT_EQ(first.rfind(directory_ + "/QMV", 0), 0u) << first;
   EXPECT_NE(first, second);
-  EXPECT_FALSE(std::filesystem::exists(first));
-  EXPECT_FALSE(std::filesystem::exists(second));
+  // The names stay taken by empty files only their owner can read.
+  for (const std::string& name : {first, second}) {
+    ASSERT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(name))) << name;
+    EXPECT_EQ(std::filesystem::file_size(name), 0u);
+    EXPECT_EQ(std::filesystem::status(name).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::remove(name);
+  }
 }
 
 TEST_F(TempFilesTest, WriteBufferToFileCreatesOrTruncates) {
