@@ -23,6 +23,7 @@
 #include "client/local_drives.h"
 #include "gui/FileDialogs.h"
 #include "gui/Look.h"
+#include "gui/NamedWidgets.h"
 #include "gui/RunText.h"
 #include "gui/Shell.h"
 #include "gui/SkinMessage.h"
@@ -48,18 +49,6 @@ constexpr int kMaxSizeKb = 1073741824;
 constexpr int kMaxDays = 999;
 
 enum Column { kName, kDirectory, kSize, kCreated, kLastAccessed, kLastModified };
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  return button;
-}
 
 QCheckBox* makeCheck(QWidget* parent, const char* name, const char* caption, const char* hint) {
   auto* box = new QCheckBox(tr8(caption), parent);

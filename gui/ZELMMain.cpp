@@ -28,6 +28,7 @@
 #include "gui/DragEdit.h"
 #include "gui/FileNames.h"
 #include "gui/Look.h"
+#include "gui/NamedWidgets.h"
 #include "client/log_file.h"
 #include "client/system_report.h"
 #include "gui/RunText.h"
@@ -80,18 +81,6 @@ class Finally {
  private:
   F action_;
 };
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  return button;
-}
 
 QCheckBox* makeCheck(QWidget* parent, const char* name, const char* caption) {
   auto* box = new QCheckBox(tr8(caption), parent);
