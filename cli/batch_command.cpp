@@ -27,17 +27,9 @@ constexpr const char* kBatchUsageHead =
     "  --overwrite             replace targets that exist\n"
     "  --skip-existing         leave files whose target exists\n";
 
-void printUsage(std::FILE* out) {
-  std::fputs(kBatchUsageHead, out);
-  std::fputs(kRunOptionsHelp, out);
-  std::fputs("  -h, --help              show this help\n", out);
-}
+void printUsage(std::FILE* out) { printRunCommandUsage(out, kBatchUsageHead); }
 
-int usageError(const std::string& message) {
-  std::fprintf(stderr, "vexl batch: %s\n\n", message.c_str());
-  printUsage(stderr);
-  return kExitUsage;
-}
+int usageError(const std::string& message) { return runCommandUsageError("batch", kBatchUsageHead, message); }
 
 struct Row {
   std::string source;

@@ -19,22 +19,14 @@ constexpr const char* kRecoverUsageHead =
     "SOURCE's name with \"_recovered.pst\" in place of its extension.\n"
     "\n"
     "The progress goes to standard error (a bar on a terminal), the log to\n"
-    "standard output or the --log file. Ctrl-C stops the run: the file being\n"
-    "written is finished first, and the exit status is 130.\n"
+    "standard output or the --log file. Ctrl-C stops the run: the message being\n"
+    "written is finished, the file closed whole, and the exit status is 130.\n"
     "\n"
     "  -o, --output TARGET     the PST file to create\n";
 
-void printUsage(std::FILE* out) {
-  std::fputs(kRecoverUsageHead, out);
-  std::fputs(kRunOptionsHelp, out);
-  std::fputs("  -h, --help              show this help\n", out);
-}
+void printUsage(std::FILE* out) { printRunCommandUsage(out, kRecoverUsageHead); }
 
-int usageError(const std::string& message) {
-  std::fprintf(stderr, "vexl recover: %s\n\n", message.c_str());
-  printUsage(stderr);
-  return kExitUsage;
-}
+int usageError(const std::string& message) { return runCommandUsageError("recover", kRecoverUsageHead, message); }
 
 }  // namespace
 

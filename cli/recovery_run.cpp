@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/cli.h"
 #include "client/log_file.h"
 #include "client/system_report.h"
 #include "engine/core/code_page.h"
@@ -46,6 +47,18 @@ const char* const kRunOptionsHelp =
     "  -q, --quiet             no progress display\n"
     "  --json                  print one summary object instead of the log (and no\n"
     "                          progress lines when standard error is no terminal)\n";
+
+void printRunCommandUsage(std::FILE* out, const char* head) {
+  std::fputs(head, out);
+  std::fputs(kRunOptionsHelp, out);
+  std::fputs("  -h, --help              show this help\n", out);
+}
+
+int runCommandUsageError(const char* command, const char* head, const std::string& message) {
+  std::fprintf(stderr, "vexl %s: %s\n\n", command, message.c_str());
+  printRunCommandUsage(stderr, head);
+  return kExitUsage;
+}
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +30,13 @@ struct RunSettings {
 
 // The help text of the options parseRunOption takes.
 extern const char* const kRunOptionsHelp;
+
+// The help of a command that takes the run options: `head`, the options
+// and -h.
+void printRunCommandUsage(std::FILE* out, const char* head);
+// A usage error of `command`: the message and the command's help on
+// stderr; returns the usage exit status.
+int runCommandUsageError(const char* command, const char* head, const std::string& message);
 
 enum class OptionParse { Taken, NotMine, Error };
 
