@@ -17,13 +17,6 @@ using namespace zelm::testing;
 
 namespace {
 
-QString samplePath(const char* name) { return QStringLiteral(BRELLIN_SAMPLES_DIR "/") + QString::fromLatin1(name); }
-
-bool touch(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
-}
-
 // A window whose engine is played by the test: a source whose name holds
 // "bad" fails, any other succeeds and leaves its target behind. `during`
 // runs inside each recovery, as a handler would while the engine pumps

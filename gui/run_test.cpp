@@ -23,13 +23,6 @@ using namespace zelm::testing;
 
 namespace {
 
-QString samplePath(const char* name) { return QStringLiteral(BRELLIN_SAMPLES_DIR "/") + QString::fromLatin1(name); }
-
-bool touch(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
-}
-
 // A window whose engine is played by the test: it reports a count and
 // returns success when the count is positive, or throws.
 class ScriptedEngineForm : public TMainForm {

@@ -3,6 +3,7 @@
 // created the way the program creates it.
 #pragma once
 
+#include <QFile>
 #include <QLabel>
 #include <QList>
 #include <QLocale>
@@ -69,6 +70,17 @@ inline std::unique_ptr<TMainForm> MakeWindow(UserStandIn& user, const QStringLis
   user.Attach(*form);
   form->FormCreate(arguments);
   return form;
+}
+
+// A file of the shared samples.
+inline QString samplePath(const char* name) {
+  return QStringLiteral(BRELLIN_SAMPLES_DIR "/") + QString::fromLatin1(name);
+}
+
+// Creates (or replaces) `path` with one byte.
+inline bool touch(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
 }
 
 inline QString Separator() { return QStringLiteral("--------------------------------------------------------"); }
