@@ -27,26 +27,18 @@ constexpr std::uint16_t idMessageClass = 0x001A, idSubject = 0x0037, idImportanc
                         idClientSubmitTime = 0x0039, idSenderName = 0x0C1A, idSenderEmail = 0x0C1F,
                         idSenderAddrType = 0x0C1E, idRecipientType = 0x0C15, idDeliveryTime = 0x0E06,
                         idMessageFlags = 0x0E07, idResponsibility = 0x0E0F, idMessageStatus = 0x0E17,
-                        idRecordKey = 0x0FF9, idObjectType = 0x0FFE,
+                        idObjectType = 0x0FFE,
                         idBody = 0x1000, idDisplayName = 0x3001, idAddrType = 0x3002, idEmailAddress = 0x3003,
                         idCreationTime = 0x3007, idLastModificationTime = 0x3008, idSearchKey = 0x300B,
                         idContentCount = 0x3602, idContentUnread = 0x3603, idSubfolders = 0x360A,
                         idContainerClass = 0x3613, idAttachDataBin = 0x3701, idAttachFilename = 0x3704,
                         idAttachMethod = 0x3705, idAttachLongFilename = 0x3707, idDisplayType = 0x3900,
-                        idTransmittableDisplayName = 0x39FF, idSendRichInfo = 0x3A40,
-                        idValidFolderMask = 0x35DF, idIpmSubtree = 0x35E0, idIpmWastebasket = 0x35E3,
-                        idCommonViews = 0x35E6, idFinder = 0x35E7, idPstPassword = 0x67FF,
-                        idNameidBucketCount = 0x0001, idNameidStreamGuid = 0x0002, idNameidStreamEntry = 0x0003,
-                        idNameidStreamString = 0x0004;
+                        idTransmittableDisplayName = 0x39FF, idSendRichInfo = 0x3A40;
 
 constexpr PropTag L(std::uint16_t id) { return makeTag(id, pt::Long); }
 constexpr PropTag B(std::uint16_t id) { return makeTag(id, pt::Boolean); }
 constexpr PropTag T(std::uint16_t id) { return makeTag(id, pt::SysTime); }
 constexpr PropTag Bin(std::uint16_t id) { return makeTag(id, pt::Binary); }
-
-// FOLDER_IPM_SUBTREE_VALID | FOLDER_IPM_WASTEBASKET_VALID |
-// FOLDER_COMMON_VIEWS_VALID | FOLDER_FINDER_VALID.
-constexpr std::int32_t kValidFolderMask = 0x01 | 0x08 | 0x40 | 0x80;
 
 }  // namespace
 
