@@ -53,6 +53,8 @@ class Conversions {
 
 enum class Prepared { Write, Dropped, RtfInSync, Object };
 
+constexpr ULONG kRtfCompressedHeaderSize = 16;
+
 // A multi-valued string converted element by element; false when the
 // record must be dropped.
 bool convertStrings(bool unicode, SPropValue& out, Conversions& conversions) {
@@ -86,6 +88,11 @@ Prepared prepare(const PropCopySettings& settings, const SPropValue& in, SPropVa
   if (!isCopiedPropType(type)) return Prepared::Dropped;
   const ULONG sourceId = PROP_ID(in.ulPropTag);
   if (PROP_TAG(type, sourceId) == PR_RTF_IN_SYNC) return Prepared::RtfInSync;
+  // Every compressed RTF stream starts with a 16-byte header ([MS-OXRTFCP]
+  // 2.1.3.1). A shorter value (old node versions hold empty ones) has nothing
+  // to decompress, and readers of the target would report the body damaged.
+  if (PROP_TAG(type, sourceId) == PR_RTF_COMPRESSED && in.Value.bin.cb < kRtfCompressedHeaderSize)
+    return Prepared::Dropped;
 
   out = in;
   ULONG id = sourceId;

@@ -1,6 +1,7 @@
 // The property copy against recording fakes: string widths through the ANSI
-// code page, named ids, the type filter and PR_RTF_IN_SYNC, the batch with
-// its fallbacks, object records, and a message copied from a built PC node.
+// code page, named ids, the type filter, PR_RTF_IN_SYNC and empty compressed
+// RTF, the batch with its fallbacks, object records, and a message copied
+// from a built PC node.
 // Every MAPI block is freed (live-block counts and LeakSanitizer).
 #include <gtest/gtest.h>
 
@@ -170,6 +171,24 @@ TEST_F(PropCopy, FilteredRecordsAndRtfInSyncAreNeverWritten) {
   copyProps(settings(true, true), node, 0, props, &t);
   copyProps(settings(true, true), node, 6, nullptr, &t);
   EXPECT_TRUE(t.saves.empty());
+}
+
+TEST_F(PropCopy, CompressedRtfShorterThanItsHeaderIsLeftOut) {
+  unsigned char bytes[16] = {};
+  SPropValue rtf[3]{};
+  for (SPropValue& v : rtf) v.ulPropTag = PR_RTF_COMPRESSED;
+  rtf[0].Value.bin = {0, nullptr};
+  rtf[1].Value.bin = {15, bytes};
+  rtf[2].Value.bin = {16, bytes};  // a header alone is kept: it may be all that survived
+  for (const bool batch : {false, true}) {
+    FakeTarget t;
+    copyProps(settings(true, batch), node, 3, rtf, &t);
+    ASSERT_EQ(t.written().size(), 1u);
+    EXPECT_EQ(t.written()[0].tag, PR_RTF_COMPRESSED);
+  }
+  FakeTarget t;
+  EXPECT_EQ(copyProp(settings(false, false), node, rtf[0], &t), 0);
+  EXPECT_TRUE(t.calls.empty());
 }
 
 TEST_F(PropCopy, BatchRetriesOnlyOutOfMemoryProblems) {
