@@ -36,10 +36,10 @@ struct Walk {
 }  // namespace
 
 int walkBth(const NdbNode& node, BthVisitor visitor, void* context) {
-  std::vector<unsigned char> block;
-  if (node.readBlock(0, block) == 0 || block.size() < kHeapHeaderSize) return 0;
-  const std::uint8_t clientSig = block[3];
-  const std::uint32_t hidUserRoot = loadLe32(block.data() + 4);
+  const auto block = node.readCachedBlock(0);
+  if (block == nullptr || block->size() < kHeapHeaderSize) return 0;
+  const std::uint8_t clientSig = (*block)[3];
+  const std::uint32_t hidUserRoot = loadLe32(block->data() + 4);
   if (clientSig != kHeapSigTable && clientSig != kHeapSigPropertyContext) return 0;
   std::vector<unsigned char> root;
   if (hidUserRoot == 0 || readHeapItem(node, hidUserRoot, root) == 0) return 0;

@@ -8,9 +8,9 @@ int readHeapItem(const NdbNode& node, std::uint32_t hid, std::vector<unsigned ch
   buffer.clear();
   const std::uint32_t index = hidIndex(hid);
   if (index == 0) return 0;  // allocations count from 1
-  std::vector<unsigned char> block;
-  if (node.readBlock(hidBlockIndex(hid), block) == 0) return 0;
-  if (block.size() < 2) return 0;
+  const auto shared = node.readCachedBlock(hidBlockIndex(hid));
+  if (shared == nullptr || shared->size() < 2) return 0;
+  const std::vector<unsigned char>& block = *shared;
   const std::size_t ibHnpm = loadLe16(block.data());
   // HNPAGEMAP: cAlloc, cFree, rgibAlloc[]; allocation k spans
   // rgibAlloc[k-1] .. rgibAlloc[k]. cAlloc is not trusted: the entry only
@@ -25,10 +25,10 @@ int readHeapItem(const NdbNode& node, std::uint32_t hid, std::vector<unsigned ch
 }
 
 HeapKind heapKind(const NdbNode& node) {
-  std::vector<unsigned char> block;
-  if (node.readBlock(0, block) == 0 || block.size() < kHeapHeaderSize) return HeapKind::Other;
-  if (block[3] == kHeapSigTable) return HeapKind::Table;
-  if (block[3] == kHeapSigPropertyContext) return HeapKind::PropertyContext;
+  const auto block = node.readCachedBlock(0);
+  if (block == nullptr || block->size() < kHeapHeaderSize) return HeapKind::Other;
+  if ((*block)[3] == kHeapSigTable) return HeapKind::Table;
+  if ((*block)[3] == kHeapSigPropertyContext) return HeapKind::PropertyContext;
   return HeapKind::Other;
 }
 

@@ -1,6 +1,8 @@
 // The heap-on-node ([MS-PST] 2.3.1) of one node: what the heap holds and
 // the bytes of one allocation. Everything is read from the node's data
-// blocks as they are requested; nothing is cached.
+// blocks as it is requested, through the decoded-block cache of the node's
+// format (engine/ndb/decoded_block_cache.h): the items of one heap share a
+// few blocks, which are then read and decoded once, not once per item.
 #pragma once
 
 #include <cstdint>

@@ -160,5 +160,132 @@ TEST(Bth, TableRowIndexThroughTheTcInfo) {
   EXPECT_EQ(r, 0);
 }
 
+// The decoded-block cache under readHeapItem: the bytes are those of the
+// block read afresh, whatever was read before, and each block of a heap is
+// read and decoded once while the heap's items are taken.
+class HeapBlockCache : public ::testing::Test {
+ protected:
+  // `blocks` blocks of two items each, item k of block b filled with
+  // 16 * b + k and (b + 2 * k + 1) bytes long.
+  static HeapBuilder heapOf(std::uint16_t blocks, std::vector<std::uint32_t>& hids) {
+    HeapBuilder heap(kHeapSigPropertyContext);
+    for (std::uint16_t b = 0; b < blocks; ++b)
+      for (unsigned k = 0; k < 2; ++k) hids.push_back(heap.add(itemBytes(b, k), b));
+    heap.userRoot = hids[0];
+    return heap;
+  }
+  static Bytes itemBytes(std::uint32_t block, std::uint32_t k) {
+    return Bytes(block + 2 * k + 1, static_cast<unsigned char>(16 * block + k));
+  }
+  static Bytes item(const NdbNode& node, std::uint32_t hid) {
+    Bytes out;
+    EXPECT_EQ(readHeapItem(node, hid, out), 1) << std::hex << hid;
+    return out;
+  }
+};
+
+TEST_F(HeapBlockCache, ItemsInTheSameAndOtherBlocksEachBlockReadOnce) {
+  std::vector<std::uint32_t> hids;
+  NodeFile f(heapOf(3, hids).build());
+  const DecodedBlockCache& cache = f.node().format->decodedBlocks();
+  const std::uint64_t before = cache.misses();
+  // Back and forth between the blocks, twice over.
+  for (int round = 0; round < 2; ++round)
+    for (std::size_t i : {0, 2, 4, 1, 3, 5, 4, 0}) EXPECT_EQ(item(f.node(), hids[i]), itemBytes(hids[i] >> 16, i % 2));
+  EXPECT_EQ(cache.misses() - before, 3u);
+  EXPECT_EQ(heapKind(f.node()), HeapKind::PropertyContext);
+  EXPECT_EQ(cache.misses() - before, 3u);
+}
+
+TEST_F(HeapBlockCache, AHeapOfMoreBlocksThanTheCacheHoldsReadsRightAndStaysBounded) {
+  std::vector<std::uint32_t> hids;
+  const auto blocks = static_cast<std::uint16_t>(kDecodedBlockCacheBlocks + 5);
+  NodeFile f(heapOf(blocks, hids).build());
+  const DecodedBlockCache& cache = f.node().format->decodedBlocks();
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t i = 0; i < hids.size(); ++i) {
+      const std::size_t at = round == 0 ? i : hids.size() - 1 - i;
+      EXPECT_EQ(item(f.node(), hids[at]), itemBytes(hids[at] >> 16, at % 2));
+      EXPECT_LE(cache.size(), cache.capacity());
+    }
+  }
+  EXPECT_EQ(cache.size(), cache.capacity());
+}
+
+TEST_F(HeapBlockCache, CachedBlocksAreReadBlocksUnderEveryCryptMode) {
+  std::vector<std::uint32_t> hids;
+  NodeFile f(heapOf(2, hids).build());
+  // The same blocks read as if enciphered: their own decoding each, not
+  // the plain bytes the first node left in the cache.
+  for (CryptMode mode : {CryptMode::None, CryptMode::Permute, CryptMode::Cyclic, CryptMode::None}) {
+    NdbNode node = f.node();
+    node.cryptMode = mode;
+    for (std::uint32_t b = 0; b < 2; ++b) {
+      Bytes plain;
+      ASSERT_EQ(node.readBlock(b, plain), 1);
+      const auto cached = node.readCachedBlock(b);
+      ASSERT_NE(cached, nullptr);
+      EXPECT_EQ(*cached, plain) << static_cast<int>(mode) << " block " << b;
+    }
+  }
+}
+
+TEST_F(HeapBlockCache, AnUnreadableBlockIsNotRemembered) {
+  std::vector<std::uint32_t> hids;
+  NodeFile f(heapOf(2, hids).build());
+  NdbFormat& format = *f.node().format;
+  EXPECT_EQ(item(f.node(), hids[0]), itemBytes(0, 0));
+  // Block 1 now lies past the end of the file: a short read, every time.
+  BlockEntry* e = format.findDataBlock(f.node().dataBid, 1);
+  ASSERT_NE(e, nullptr);
+  const std::uint64_t offset = e->offset;
+  e->offset = std::uint64_t{1} << 40;
+  Bytes out{1};
+  for (int i = 0; i < 2; ++i) {
+    const std::uint64_t before = format.decodedBlocks().misses();
+    EXPECT_EQ(readHeapItem(f.node(), hids[2], out), 0);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(format.decodedBlocks().misses(), before + 1);
+  }
+  EXPECT_EQ(f.node().readCachedBlock(1), nullptr);
+  EXPECT_EQ(item(f.node(), hids[1]), itemBytes(0, 1));
+  e->offset = offset;
+  EXPECT_EQ(item(f.node(), hids[3]), itemBytes(1, 1));
+  // A block the data tree names but the file does not hold.
+  HeapBuilder heap(kHeapSigPropertyContext);
+  heap.userRoot = heap.add({1, 2});
+  const std::uint32_t lost = heap.add({3}, 1);
+  auto blocks = heap.build();
+  blocks[1].clear();
+  NodeFile gap(blocks);
+  EXPECT_EQ(item(gap.node(), heap.userRoot), (Bytes{1, 2}));
+  EXPECT_EQ(readHeapItem(gap.node(), lost, out), 0);
+  EXPECT_EQ(gap.node().readCachedBlock(1), nullptr);
+}
+
+TEST_F(HeapBlockCache, ABidResolvedToAnotherVersionReadsThatVersion) {
+  // Two one-block heaps side by side; the node is the first block alone.
+  HeapBuilder first(kHeapSigPropertyContext), second(kHeapSigPropertyContext);
+  first.userRoot = first.add({0xA1, 0xA2, 0xA3});
+  second.userRoot = second.add({0xB1});
+  NodeFile f({first.build()[0], second.build()[0]});
+  NdbFormat& format = *f.node().format;
+  const BlockEntry* a = format.findDataBlock(f.node().dataBid, 0);
+  const BlockEntry* b = format.findDataBlock(f.node().dataBid, 1);
+  ASSERT_TRUE(a != nullptr && b != nullptr);
+  NdbNode node(&format, 0x200042, a->bid, 0, 0, 0);
+  node.open(CryptMode::Unknown);
+  EXPECT_EQ(item(node, first.userRoot), (Bytes{0xA1, 0xA2, 0xA3}));
+  // As the pass over older block versions does: an older version of the
+  // BID elsewhere in the file, then the newer one removed.
+  BlockEntry older = *b;
+  older.bid = a->bid;
+  std::vector<BlockEntry>& versions = *format.blockIndex().versions(a->bid);
+  versions.insert(versions.begin(), older);
+  EXPECT_EQ(item(node, first.userRoot), (Bytes{0xA1, 0xA2, 0xA3}));
+  versions.pop_back();
+  EXPECT_EQ(item(node, first.userRoot), (Bytes{0xB1}));
+}
+
 }  // namespace
 }  // namespace vexl::testing

@@ -103,6 +103,13 @@ int NdbNode::readBlock(std::uint32_t index, std::vector<unsigned char>& buffer) 
   return 1;
 }
 
+std::shared_ptr<const std::vector<unsigned char>> NdbNode::readCachedBlock(std::uint32_t index) const {
+  if (format == nullptr) return nullptr;
+  const BlockEntry* e = format->findDataBlock(dataBid, index);
+  if (e == nullptr) return nullptr;
+  return format->readDecodedBlock(*e, cryptMode);
+}
+
 int NdbNode::readData(std::vector<unsigned char>& buffer) const {
   buffer.assign(totalSize, 0);
   if (format == nullptr) return 1;

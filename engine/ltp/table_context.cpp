@@ -95,9 +95,9 @@ struct Matrix {
 int readTable(const NdbNode& node, std::vector<std::uint32_t>& columns, std::vector<SPropValue*>& rows) {
   columns.clear();
   rows.clear();
-  std::vector<unsigned char> block;
-  if (node.readBlock(0, block) == 0 || block.size() < kHeapHeaderSize || block[3] != kHeapSigTable) return 0;
-  const std::uint32_t hidUserRoot = loadLe32(block.data() + 4);
+  const auto block = node.readCachedBlock(0);
+  if (block == nullptr || block->size() < kHeapHeaderSize || (*block)[3] != kHeapSigTable) return 0;
+  const std::uint32_t hidUserRoot = loadLe32(block->data() + 4);
   std::vector<unsigned char> info;
   if (hidUserRoot == 0 || readHeapItem(node, hidUserRoot, info) == 0) return 0;
   // The size rule: cCols = (length - 38) / 8 + 2, so at least two columns,
@@ -117,7 +117,9 @@ int readTable(const NdbNode& node, std::vector<std::uint32_t>& columns, std::vec
   if (hnidRows == 0) {
     // no rows
   } else if (hnidIsNid(hnidRows)) {
-    // Rows never span two blocks of the row matrix.
+    // Rows never span two blocks of the row matrix. Its blocks are read
+    // once each, so they bypass the decoded-block cache, which keeps the
+    // heap blocks the cells' values are read from.
     if (const NdbNode* sub = node.subnodes().find(hnidRows)) {
       for (std::uint32_t i = 0; i < sub->blockCount && m.cellsLeft >= m.columns.size(); ++i)
         if (sub->readBlock(i, chunk) == 1) m.decodeChunk(chunk, rows);

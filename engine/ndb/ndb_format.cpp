@@ -25,6 +25,7 @@ void NdbFormat::scanOnly(std::uint8_t startPercent, std::uint32_t divisor) {
   scanOptions.ignoreZeroBlock = options.IgnoreZeroBlock != 0;
   EngineScanSource source(engine_, source_);
   nodeIndex_.clear();
+  decodedBlocks_.clear();
   scanNdbFile(layout_, source, scanOptions, startPercent, divisor, this, scan_);
 }
 
@@ -59,10 +60,19 @@ std::uint32_t NdbFormat::computeCrc(std::uint32_t start, const unsigned char* by
   return ndbcrypt::crc(start, bytes, count);
 }
 
-
 std::uint32_t NdbFormat::readAt(std::uint64_t offset, void* buffer, std::uint32_t count) {
   source_.seek(static_cast<std::int64_t>(offset), kSeekBegin);
   return source_.read(buffer, count);
+}
+
+DecodedBlockCache::Block NdbFormat::readDecodedBlock(const BlockEntry& entry, CryptMode mode) {
+  const DecodedBlockCache::Key key{entry.offset, entry.bid, entry.cb, mode};
+  if (DecodedBlockCache::Block cached = decodedBlocks_.find(key)) return cached;
+  auto bytes = std::make_shared<std::vector<unsigned char>>(entry.cb);
+  if (readAt(entry.offset, bytes->data(), entry.cb) < entry.cb) return nullptr;
+  decode(mode, bytes->data(), bytes->size(), entry.bid);
+  decodedBlocks_.insert(key, bytes);
+  return bytes;
 }
 
 std::optional<BlockRef> NdbFormat::rootBbt() const {

@@ -11,6 +11,7 @@
 
 #include "engine/core/engine_context.h"
 #include "engine/file/file64_ex.h"
+#include "engine/ndb/decoded_block_cache.h"
 #include "engine/ndb/ndb_index.h"
 #include "engine/ndb/ndb_layout.h"
 #include "engine/ndb/ndb_records.h"
@@ -74,6 +75,11 @@ class NdbFormat {
   bool readInternalBlock(const BlockEntry& entry, unsigned char* buffer);
   // The CryptMode decoding of a data block's bytes (key: the block's BID).
   void decode(CryptMode mode, unsigned char* bytes, std::size_t count, std::uint64_t bid) const;
+  // Data block `entry` read in full (cb bytes) and decoded with `mode`, from
+  // the decoded-block cache when it holds it; null on a short read, which
+  // is not cached.
+  DecodedBlockCache::Block readDecodedBlock(const BlockEntry& entry, CryptMode mode);
+  const DecodedBlockCache& decodedBlocks() const { return decodedBlocks_; }
 
   const NodeMap& nodeIndex() const { return nodeIndex_; }
   NodeMap& nodeIndex() { return nodeIndex_; }
@@ -103,6 +109,7 @@ class NdbFormat {
   NodeMap nodeIndex_{kNodeIndexBuckets};
   BidSet dataTreeRoots_{kBlockIndexBuckets};
   BidSet subnodeTreeRoots_{kBlockIndexBuckets};
+  DecodedBlockCache decodedBlocks_;
 };
 
 inline constexpr std::uint32_t kMaxInternalBlock = 8192;

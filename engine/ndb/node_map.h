@@ -1,9 +1,9 @@
 // The node record and the versioned node map ([MS-PST] NBT and subnode
 // entries). They live with the node database because the index rebuild and
 // the subnode loader create them; the operations that open and read a node
-// (open, readBlock, readData, readSubnodeData, markUsed, isUsed) belong to the
-// lists-tables-properties layer and are defined there (engine/ltp,
-// library vexl_ltp). Nothing in this layer calls them.
+// (open, readBlock, readCachedBlock, readData, readSubnodeData, markUsed,
+// isUsed) belong to the lists-tables-properties layer and are defined there
+// (engine/ltp, library vexl_ltp). Nothing in this layer calls them.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +64,11 @@ struct NdbNode {
   void open(CryptMode mode);
   // 1 when the index-th data block was found, read in full and decoded.
   int readBlock(std::uint32_t index, std::vector<unsigned char>& buffer) const;
+  // The same block shared with the format's decoded-block cache, or null
+  // where readBlock gives 0. For the heap-on-node layer, which comes back
+  // to the same few blocks for every item; streams read each block once
+  // and go through readBlock, so they do not push a heap's blocks out.
+  std::shared_ptr<const std::vector<unsigned char>> readCachedBlock(std::uint32_t index) const;
   // The whole stream of totalSize bytes, zero where blocks are lost; 1.
   int readData(std::vector<unsigned char>& buffer) const;
   // The data of subnode `nid` (last version); 0 and empty when none.
