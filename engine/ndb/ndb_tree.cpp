@@ -44,6 +44,11 @@ void NdbFormat::decode(CryptMode mode, unsigned char* bytes, std::size_t count, 
 
 BlockEntry* NdbFormat::findDataBlock(std::uint64_t bid, std::uint32_t index) {
   const NdbLayout& L = layout_;
+  // Most nodes' data is one block: found without the buffers below.
+  if ((bid & kInternalBit) == 0) {
+    BlockEntry* e = blockIndex().find(bid);
+    return e != nullptr && index == 0 ? e : nullptr;
+  }
   const std::uint32_t capacity = (L.maxPayload - L.xblockBidArrayOffset) / L.refWidth;
   std::vector<unsigned char> buffer(kMaxInternalBlock);
   std::vector<unsigned char> child(kMaxInternalBlock);
