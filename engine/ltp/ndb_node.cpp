@@ -92,6 +92,8 @@ void NdbNode::open(CryptMode mode) {
   openNode(*this, mode, 0, bounds);
 }
 
+void NdbNode::close() { subnodeMap.reset(); }
+
 int NdbNode::readBlock(std::uint32_t index, std::vector<unsigned char>& buffer) const {
   buffer.clear();
   if (format == nullptr) return 0;

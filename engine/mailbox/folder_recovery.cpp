@@ -164,8 +164,7 @@ std::int32_t MailboxWriter::recoverFolder(NdbNode& node, IMAPIFolder* parent, in
     if (childNid == 0) continue;
     NdbNode* child = ndb_.nodeIndex().find(childNid);
     if (child == nullptr || child->isUsed() != 0) continue;
-    child->open(CryptMode::Unknown);
-    sum += recoverByKind(*child, target, depth + 1);
+    sum += recoverOpened(*child, target, depth + 1);
   }
 
   std::int32_t result = 0;
@@ -198,8 +197,14 @@ std::int32_t MailboxWriter::recoverNode(std::uint32_t nid, IMAPIFolder* parent) 
   if (nid == 0) return 0;
   NdbNode* node = ndb_.nodeIndex().find(nid);
   if (node == nullptr || node->isUsed() != 0) return 0;
-  node->open(CryptMode::Unknown);
-  return recoverByKind(*node, parent);
+  return recoverOpened(*node, parent);
+}
+
+std::int32_t MailboxWriter::recoverOpened(NdbNode& node, IMAPIFolder* parent, int depth) {
+  node.open(CryptMode::Unknown);
+  const std::int32_t recovered = recoverByKind(node, parent, depth);
+  node.close();
+  return recovered;
 }
 
 std::int32_t MailboxWriter::recoverMessages() {
@@ -248,8 +253,7 @@ std::int32_t MailboxWriter::recoverMessages() {
       if (childNid == 0) continue;
       NdbNode* child = ndb_.nodeIndex().find(childNid);
       if (child == nullptr || child->isUsed() != 0) continue;
-      child->open(CryptMode::Unknown);
-      sum += recoverByKind(*child, parent, 1);
+      sum += recoverOpened(*child, parent, 1);
     }
   }
   rootFolder->Release();

@@ -83,8 +83,7 @@ std::int32_t LostAndFound::passOldVersions() {
       for (std::size_t v = 0; v + 1 < list.versions.size() && !engine_.splitPending; ++v) {
         NdbNode& old = list.versions[v];
         if (old.isUsed() != 0) continue;
-        old.open(CryptMode::Unknown);
-        sum += writer_.recoverByKind(old, group);
+        sum += writer_.recoverOpened(old, group);
       }
     }
     return sum;
@@ -105,8 +104,7 @@ std::int32_t LostAndFound::passLostSubnodes() {
         if (list.key == 0 || list.versions.empty()) continue;
         NdbNode& node = list.versions.back();
         if (node.isUsed() != 0 || dataBlockUsed(node)) continue;
-        node.open(CryptMode::Unknown);
-        sum += writer_.recoverByKind(node, group);
+        sum += writer_.recoverOpened(node, group);
       }
       // A tree cut short by the split stays unused for the next file, where
       // the nodes already written are known by their used data blocks.

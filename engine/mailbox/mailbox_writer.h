@@ -48,6 +48,10 @@ class MailboxWriter {
   std::int32_t recoverNode(std::uint32_t nid, mapi::IMAPIFolder* parent);
   // Dispatch of an opened node by its NID type.
   std::int32_t recoverByKind(NdbNode& node, mapi::IMAPIFolder* parent, int depth = 0);
+  // Opens `node`, dispatches it and closes it again: its subnodes are
+  // needed only while it is written, and the walk and the passes visit
+  // every node of the index, so what they open must not stay loaded.
+  std::int32_t recoverOpened(NdbNode& node, mapi::IMAPIFolder* parent, int depth = 0);
 
   std::int32_t recoverFolder(NdbNode& node, mapi::IMAPIFolder* parent, int depth = 0);
   std::int32_t recoverMessage(NdbNode& node, mapi::IMAPIFolder* parent);

@@ -321,6 +321,28 @@ TEST_F(MailboxWalk, EmbeddedMessagesNestedThreeDeepAreFilled) {
   EXPECT_EQ(embeddedSubjects(path_, dir_), (std::multiset<std::string>{"1|Level 1", "2|Level 2", "3|Level 3"}));
 }
 
+// The walk opens every node it writes; what open loaded (the subnodes, of
+// messages above all) must not stay on the index for the rest of the run,
+// neither for items written nor for those refused.
+TEST_F(MailboxWalk, WrittenNodesKeepNoSubnodesLoaded) {
+  engine_.options().RecoverUnattchedAttach = 1;
+  source_.pc(folderNid(1), {name(u"Mail")}, {messageNid(1), messageNid(2), messageNid(3)});
+  source_.pc(messageNid(1), {subject(u"Outer")}, {},
+             {embedding(attachmentNid(1), messageNid(4), {subject(u"Inner")})});
+  source_.pc(messageNid(2), {subject(u"Plain")});
+  source_.junk(messageNid(3));
+  EXPECT_NE(source_.node(messageNid(1)).subnodeMap, nullptr);
+  EXPECT_EQ(writer_->recoverNode(folderNid(1), subtree()), 3);
+  // The embedded message was written from the subnodes while they were loaded.
+  EXPECT_TRUE(logged("Recover embedded message 'Inner' ..."));
+  for (std::uint32_t nid : {folderNid(1), messageNid(1), messageNid(2), messageNid(3)}) {
+    EXPECT_NE(source_.node(nid).usedMark, 0u) << nid;
+    EXPECT_EQ(source_.node(nid).subnodeMap, nullptr) << nid;
+  }
+  const ExportedMailbox out = exported();
+  EXPECT_EQ(out.items.count("Message|Outer"), 1u);
+}
+
 // A hostile file: the embedded message's attachment names as its subnode
 // tree the one that holds it, so its object would be itself again.
 TEST_F(MailboxWalk, ACycleOfEmbeddedMessagesEnds) {

@@ -1,8 +1,8 @@
 // The node record and the versioned node map ([MS-PST] NBT and subnode
 // entries). They live with the node database because the index rebuild and
 // the subnode loader create them; the operations that open and read a node
-// (open, readBlock, readCachedBlock, readData, readSubnodeData, markUsed,
-// isUsed) belong to the lists-tables-properties layer and are defined there
+// (open, close, readBlock, readCachedBlock, readData, readSubnodeData,
+// markUsed, isUsed) belong to the lists-tables-properties layer and are defined there
 // (engine/ltp, library vexl_ltp). Nothing in this layer calls them.
 #pragma once
 
@@ -62,6 +62,10 @@ struct NdbNode {
   // Sizes, crypt mode (Unknown asks for detection) and subnodes, which are
   // opened in turn with this node's mode.
   void open(CryptMode mode);
+  // Drops what open loaded (the subnodes). A node of the file-wide index is
+  // opened for the one recovery that writes it; kept there, every message's
+  // subnode map would stay until the end of the run.
+  void close();
   // 1 when the index-th data block was found, read in full and decoded.
   int readBlock(std::uint32_t index, std::vector<unsigned char>& buffer) const;
   // The same block shared with the format's decoded-block cache, or null
