@@ -287,6 +287,67 @@ TEST_P(LtpTest, GrowingTableMatchesItsRowsAfterEveryCommit) {
   EXPECT_GT(r.subnodes(node.sub).size(), 1u);
 }
 
+TEST_P(LtpTest, GrowingTableDeletesRowsAndKeepsItsMatrixDense) {
+  // Rows deleted at the end, in the rows still being filled, in full row
+  // blocks, at the front of the index and when the last full block has to
+  // give its rows back; then rows added again. After each round the table
+  // on disk holds exactly the rows left, each with its own cells.
+  const std::vector<PropTag> columns{0x0037001F, 0x0E070003};
+  TableContextWriter table(*writer_, 0x12E, 0, columns);
+  const std::uint32_t perBlock = format().maxBlockPayload() / TableLayout(format(), columns).rowSize();
+  std::map<std::uint32_t, std::map<PropTag, std::vector<std::uint8_t>>> expected;
+  auto idOf = [](std::uint32_t i) { return 0x200024 + 32 * i; };
+  auto add = [&](std::uint32_t i) {
+    expected[idOf(i)] = {{0x0037001F, value::unicode("subject " + std::to_string(i))},
+                         {0x0E070003, value::int32(static_cast<std::int32_t>(i))}};
+    table.setRow(idOf(i), expected[idOf(i)]);
+  };
+  auto remove = [&](std::uint32_t i) {
+    EXPECT_TRUE(table.deleteRow(idOf(i))) << i;
+    expected.erase(idOf(i));
+  };
+  auto check = [&](const std::string& when) {
+    table.write();
+    writer_->commit();
+    PstReader r(dir_ + "/t.pst");
+    r.checkAllocationAndRefs();
+    expectNoProblems(r.problems());
+    std::vector<std::string> problems;
+    const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
+    expectNoProblems(problems);
+    ASSERT_EQ(view.rows.size(), expected.size()) << when;
+    ASSERT_EQ(table.rowCount(), expected.size()) << when;
+    std::size_t k = 0;
+    for (const auto& [id, cells] : expected) {
+      ASSERT_EQ(view.rowIds[k], id) << when;
+      for (const auto& [tag, bytes] : cells) EXPECT_EQ(view.rows[k].at(tag), bytes) << when << " row " << id;
+      EXPECT_EQ(view.rows[k].at(kTagLtpRowId), value::uint32(id)) << when;
+      EXPECT_EQ(table.cell(id, 0x0E070003), cells.at(0x0E070003)) << when;
+      ++k;
+    }
+  };
+  const std::uint32_t total = 3 * perBlock + 5;
+  for (std::uint32_t i = 0; i < total; ++i) add(i);
+  check("after adding");
+  remove(total - 1);  // the last row
+  remove(perBlock + 3);  // a row in a full block
+  remove(0);             // the first row of the index
+  check("after three deletions");
+  EXPECT_FALSE(table.deleteRow(idOf(0)));
+  EXPECT_FALSE(table.deleteRow(0x100));
+  // Down to whole blocks, then one more: the last full block reopens.
+  while (table.rowCount() > 2 * perBlock) remove((expected.rbegin()->first - 0x200024) / 32);
+  check("down to two full blocks");
+  remove(5);
+  check("after reopening the last full block");
+  for (std::uint32_t i = total; i < total + perBlock + 2; ++i) add(i);
+  check("after adding again");
+  while (!expected.empty()) remove((expected.begin()->first - 0x200024) / 32);
+  check("after deleting every row");
+  add(total + 1000);
+  check("after a row in the emptied table");
+}
+
 TEST_P(LtpTest, GrowingTableRefusesRowsItsIndexCannotNumber) {
   if (GetParam() != Variant::Ansi) GTEST_SKIP() << "a Unicode row index numbers 2^32 rows";
   TableContextWriter table(*writer_, 0x12E, 0, {0x0E070003});

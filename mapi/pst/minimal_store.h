@@ -133,7 +133,16 @@ class MinimalStoreBuilder {
 
   // Messages: writes (or rewrites) message `nid` in `folder`.
   Nid allocateMessageNid() { return ndb_.allocateNid(NidType::NormalMessage); }
+  // The NID of a new message of `folder` before its first save; the store
+  // remembers it until the message is written or forgotten.
+  Nid reserveMessageNid(Nid folder);
+  void forgetMessageNid(Nid nid) { unsavedMessages_.erase(nid); }
   void writeMessage(Nid folder, Nid nid, const MessageData& message);
+  // Removes message `nid` from `folder`: its node, its contents table row
+  // and its share of the counts. A reserved NID whose message was never
+  // written (its first save was refused) is removed as well: nothing of it
+  // is in the file. False when `nid` is not a message of `folder`.
+  bool deleteMessage(Nid folder, Nid nid);
 
   // Named properties: the id of `name` (0x8000 and up), 0 when the name is
   // unknown and `create` is false. The map node is rewritten at flush.
@@ -187,6 +196,7 @@ class MinimalStoreBuilder {
   PropType stringType_;
   std::vector<std::uint8_t> recordKey_;
   std::map<Nid, Folder> folders_;
+  std::map<Nid, Nid> unsavedMessages_;  // reserved message NID -> folder
   PropMap storeProps_;
   bool storeDirty_ = false;
   std::map<PropertyName, std::uint16_t> names_;

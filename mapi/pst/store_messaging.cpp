@@ -400,10 +400,40 @@ void MinimalStoreBuilder::writeMessage(Nid folderNid, Nid nid, const MessageData
   if (!folder.contents->hasRow(nid) && folder.contents->rowCount() >= folder.contents->rowLimit())
     throw PstError(PstErrorCode::TooMuchData, "the folder holds as many messages as its contents table can");
   put(nid, folderNid, node);
+  unsavedMessages_.erase(nid);
   folder.contents->setRow(nid, row);
   if (old && unread(*old)) --folder.unread;
   if (unread(row.at(flagsTag))) ++folder.unread;
   dirty_.insert(folderNid);
+}
+
+Nid MinimalStoreBuilder::reserveMessageNid(Nid folder) {
+  const Nid nid = allocateMessageNid();
+  unsavedMessages_[nid] = folder;
+  return nid;
+}
+
+bool MinimalStoreBuilder::deleteMessage(Nid folderNid, Nid nid) {
+  auto f = folders_.find(folderNid);
+  if (f == folders_.end() || nidType(nid) != NidType::NormalMessage) return false;
+  Folder& folder = f->second;
+  const NbtEntry* node = ndb_.findNode(nid);
+  const bool hasRow = folder.contents->hasRow(nid);
+  if (node && node->parent != folderNid) return false;
+  if (!node && !hasRow) {
+    auto unsaved = unsavedMessages_.find(nid);
+    if (unsaved == unsavedMessages_.end() || unsaved->second != folderNid) return false;
+    unsavedMessages_.erase(unsaved);
+    return true;
+  }
+  if (hasRow) {
+    const auto flags = folder.contents->cell(nid, makeTag(idMessageFlags, pt::Long));
+    if (flags && (readInt32(*flags) & kMsgFlagRead) == 0 && folder.unread > 0) --folder.unread;
+    folder.contents->deleteRow(nid);
+  }
+  if (node) ndb_.deleteNode(nid);
+  dirty_.insert(folderNid);
+  return true;
 }
 
 }  // namespace vexl::pst

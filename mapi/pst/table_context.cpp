@@ -310,36 +310,104 @@ void TableContextWriter::setRow(std::uint32_t rowId, const TableCells& cells) {
   if (!existing && rowCount_ >= rowLimit())
     throw PstError(PstErrorCode::TooMuchData, "the table has as many rows as its row index can number");
   std::vector<std::uint8_t> row(size, 0);
-  if (existing) {
-    // The old row's values go; its place in the matrix and index stays.
-    for (Hnid h : layout_.hnidCells(rowBytes(*existing).data())) {
-      if (isHid(h))
-        release(h);
-      else
-        valueSubnodes_.erase(h);
-    }
-  }
+  // The old row's values go; its place in the matrix and index stays.
+  if (existing) releaseCells(rowBytes(*existing));
   layout_.encodeRow(row.data(), rowId, 0, cells, [this](std::vector<std::uint8_t> bytes) { return place(std::move(bytes)); });
   changed_ = true;
   if (existing) {
-    const std::size_t sealed = rowBlocks_.size() * rowsPerBlock_;
-    if (*existing >= sealed) {
-      std::copy(row.begin(), row.end(), tailRows_.begin() + static_cast<std::ptrdiff_t>((*existing - sealed) * size));
-    } else {
-      Bid& bid = rowBlocks_[*existing / rowsPerBlock_];
-      std::vector<std::uint8_t> block = ndb_.readBlock(bid);
-      std::copy(row.begin(), row.end(), block.begin() + static_cast<std::ptrdiff_t>((*existing % rowsPerBlock_) * size));
-      bid = ndb_.writeBlock(block);
-    }
+    putRow(*existing, row);
     return;
   }
-  insertKey(rowId, static_cast<std::uint32_t>(rowCount_++));
-  tailRows_.insert(tailRows_.end(), row.begin(), row.end());
+  // A full block of rows is sealed when the next row comes, so that the
+  // last block of the matrix always holds rows and no padding.
   if (tailRows_.size() == std::size_t{rowsPerBlock_} * size) {
     tailRows_.resize(ndb_.format().maxBlockPayload(), 0);  // full blocks padded, as the whole-table builder does
     rowBlocks_.push_back(ndb_.writeBlock(tailRows_));
     tailRows_.clear();
   }
+  insertKey(rowId, static_cast<std::uint32_t>(rowCount_++));
+  tailRows_.insert(tailRows_.end(), row.begin(), row.end());
+}
+
+void TableContextWriter::releaseCells(const std::vector<std::uint8_t>& row) {
+  for (Hnid h : layout_.hnidCells(row.data())) {
+    if (isHid(h))
+      release(h);
+    else
+      valueSubnodes_.erase(h);
+  }
+}
+
+void TableContextWriter::putRow(std::uint32_t row, const std::vector<std::uint8_t>& bytes) {
+  const std::uint32_t size = layout_.rowSize();
+  const std::size_t sealed = rowBlocks_.size() * rowsPerBlock_;
+  if (row >= sealed) {
+    std::copy(bytes.begin(), bytes.end(), tailRows_.begin() + static_cast<std::ptrdiff_t>((row - sealed) * size));
+    return;
+  }
+  // A full row block is written anew; the old one goes once no version
+  // of the node refers to it.
+  Bid& bid = rowBlocks_[row / rowsPerBlock_];
+  std::vector<std::uint8_t> block = ndb_.readBlock(bid);
+  std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>((row % rowsPerBlock_) * size));
+  bid = ndb_.writeBlock(block);
+}
+
+void TableContextWriter::eraseKey(std::uint32_t rowId) {
+  auto it = std::upper_bound(leaves_.begin(), leaves_.end(), rowId,
+                             [](std::uint32_t key, const Leaf& l) { return key < l.firstKey; });
+  if (it == leaves_.begin()) return;
+  --it;
+  load(*it);
+  auto& records = it->records;
+  auto r = std::lower_bound(records.begin(), records.end(), std::make_pair(rowId, std::uint32_t{0}));
+  if (r == records.end() || r->first != rowId) return;
+  records.erase(r);
+  if (records.empty()) {
+    if (it->hid) release(it->hid);
+    leaves_.erase(it);
+    return;
+  }
+  it->firstKey = records.front().first;
+  it->dirty = true;
+}
+
+void TableContextWriter::setRowNumber(std::uint32_t rowId, std::uint32_t row) {
+  auto it = std::upper_bound(leaves_.begin(), leaves_.end(), rowId,
+                             [](std::uint32_t key, const Leaf& l) { return key < l.firstKey; });
+  if (it == leaves_.begin()) return;
+  --it;
+  load(*it);
+  auto r = std::lower_bound(it->records.begin(), it->records.end(), std::make_pair(rowId, std::uint32_t{0}));
+  if (r == it->records.end() || r->first != rowId) return;
+  r->second = row;
+  it->dirty = true;
+}
+
+bool TableContextWriter::deleteRow(std::uint32_t rowId) {
+  const auto found = findRow(rowId);
+  if (!found) return false;
+  const std::uint32_t size = layout_.rowSize();
+  const auto last = static_cast<std::uint32_t>(rowCount_ - 1);
+  releaseCells(rowBytes(*found));
+  // The last row moves into the gap, so the matrix stays dense.
+  if (*found != last) {
+    const std::vector<std::uint8_t> moved = rowBytes(last);
+    putRow(*found, moved);
+    setRowNumber(loadLe32(moved.data() + layout_.find(kTagLtpRowId)->ibData), *found);
+  }
+  eraseKey(rowId);
+  tailRows_.resize(tailRows_.size() - size);
+  --rowCount_;
+  if (tailRows_.empty() && !rowBlocks_.empty()) {
+    // The last full block becomes the rows still being filled.
+    std::vector<std::uint8_t> block = ndb_.readBlock(rowBlocks_.back());
+    block.resize(std::size_t{rowsPerBlock_} * size);
+    tailRows_ = std::move(block);
+    rowBlocks_.pop_back();
+  }
+  changed_ = true;
+  return true;
 }
 
 void TableContextWriter::write() {

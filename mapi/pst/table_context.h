@@ -107,6 +107,9 @@ class TableContextWriter {
 
   // Adds row `rowId` (at the end of the row matrix) or replaces its cells.
   void setRow(std::uint32_t rowId, const TableCells& cells);
+  // Removes row `rowId`; the last row takes its place in the matrix. False
+  // when there is no such row.
+  bool deleteRow(std::uint32_t rowId);
   // A cell of row `rowId`; none when the row or the cell is absent.
   std::optional<std::vector<std::uint8_t>> cell(std::uint32_t rowId, PropTag tag) const;
   std::size_t rowCount() const { return rowCount_; }
@@ -131,6 +134,10 @@ class TableContextWriter {
   void load(Leaf& leaf) const;
   std::optional<std::uint32_t> findRow(std::uint32_t rowId) const;
   void insertKey(std::uint32_t rowId, std::uint32_t row);
+  void eraseKey(std::uint32_t rowId);
+  void setRowNumber(std::uint32_t rowId, std::uint32_t row);
+  void releaseCells(const std::vector<std::uint8_t>& row);
+  void putRow(std::uint32_t row, const std::vector<std::uint8_t>& bytes);
   Hnid place(std::vector<std::uint8_t> bytes);
   std::vector<std::uint8_t> rowBytes(std::uint32_t row) const;
 
