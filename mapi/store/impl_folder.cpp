@@ -37,13 +37,39 @@ class Folder final : public PropObject<Folder, IMAPIFolder> {
     if (HRESULT hr = writable(); FAILED(hr)) return hr;
     if (iid && *iid != IID_IMessage && *iid != IID_IMAPIProp && *iid != IID_IUnknown)
       return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    *out = makeMessage(ctx_, nid_, true);
+    // The message has its entry ID from the start, so that one whose
+    // save is refused can still be named to DeleteMessages.
+    pst::Nid message = 0;
+    try {
+      message = ctx_->builder().reserveMessageNid(nid_);
+    } catch (...) {
+      return errorFromException();
+    }
+    *out = makeMessage(ctx_, nid_, message);
     return S_OK;
   }
   HRESULT CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
     return MAPI_E_NO_SUPPORT;
   }
-  HRESULT DeleteMessages(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_SUPPORT; }
+  // Removes the listed messages of this folder; entries that name none of
+  // them are skipped and reported as a partial completion.
+  HRESULT DeleteMessages(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
+    if (!list || (list->cValues != 0 && !list->lpbin)) return MAPI_E_INVALID_PARAMETER;
+    if (HRESULT hr = usable(); FAILED(hr)) return hr;
+    if (HRESULT hr = writable(); FAILED(hr)) return hr;
+    auto& b = ctx_->builder();
+    bool all = true;
+    try {
+      for (ULONG i = 0; i < list->cValues; ++i) {
+        const SBinary& eid = list->lpbin[i];
+        const pst::Nid nid = b.nidFromEntryId(eid.lpb, eid.cb);
+        if (nid == 0 || !b.deleteMessage(nid_, nid)) all = false;
+      }
+    } catch (...) {
+      return errorFromException();
+    }
+    return all ? S_OK : MAPI_W_PARTIAL_COMPLETION;
+  }
 
   HRESULT CreateFolder(ULONG type, LPTSTR name, LPTSTR comment, LPCIID iid, ULONG flags,
                        LPMAPIFOLDER* out) override {

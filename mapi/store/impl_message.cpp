@@ -29,7 +29,8 @@ std::uint64_t sizeOf(const pst::MessageData& m) {
 
 class Message final : public PropObject<Message, IMessage> {
  public:
-  Message(std::shared_ptr<StoreContext> ctx, pst::Nid folder, Attach* parent, const pst::MessageData* initial);
+  Message(std::shared_ptr<StoreContext> ctx, pst::Nid folder, Attach* parent, const pst::MessageData* initial,
+          pst::Nid nid = 0);
   ~Message() override;
 
   HRESULT QueryInterface(REFIID riid, LPVOID* out) override { return answer(riid, out, {IID_IMAPIProp, IID_IMessage}); }
@@ -120,6 +121,7 @@ class Message final : public PropObject<Message, IMessage> {
  private:
   pst::Nid folder_;
   pst::Nid nid_ = 0;
+  bool saveTried_ = false;
   Attach* parent_;
   PropMap props_;
   std::vector<PropMap> recipients_;
@@ -191,8 +193,9 @@ class Attach final : public PropObject<Attach, IAttach> {
   pst::AttachmentData data_;
 };
 
-Message::Message(std::shared_ptr<StoreContext> ctx, pst::Nid folder, Attach* parent, const pst::MessageData* initial)
-    : ctx_(std::move(ctx)), folder_(folder), parent_(parent) {
+Message::Message(std::shared_ptr<StoreContext> ctx, pst::Nid folder, Attach* parent, const pst::MessageData* initial,
+                 pst::Nid nid)
+    : ctx_(std::move(ctx)), folder_(folder), nid_(nid), parent_(parent) {
   if (parent_) parent_->AddRef();
   if (initial) {
     props_ = initial->props;
@@ -203,6 +206,9 @@ Message::Message(std::shared_ptr<StoreContext> ctx, pst::Nid folder, Attach* par
 
 Message::~Message() {
   if (parent_) parent_->Release();
+  // A message never offered for saving gives its NID up. One whose save
+  // was refused keeps it reserved, so that DeleteMessages can still name it.
+  if (!parent_ && nid_ != 0 && !saveTried_) ctx_->builder().forgetMessageNid(nid_);
 }
 
 HRESULT Message::CreateAttach(LPCIID iid, ULONG, ULONG* num, LPATTACH* out) {
@@ -224,9 +230,9 @@ HRESULT Message::SaveChanges(ULONG) {
     parent_->putEmbedded(std::move(m));
     return S_OK;
   }
+  saveTried_ = true;
   if (HRESULT hr = ctx_->reserve(sizeOf(m)); FAILED(hr)) return hr;
   try {
-    if (nid_ == 0) nid_ = ctx_->builder().allocateMessageNid();
     ctx_->builder().writeMessage(folder_, nid_, m);
   } catch (...) {
     return errorFromException();
@@ -236,8 +242,8 @@ HRESULT Message::SaveChanges(ULONG) {
 
 }  // namespace
 
-LPMESSAGE makeMessage(std::shared_ptr<StoreContext> ctx, pst::Nid folder, bool) {
-  return new Message(std::move(ctx), folder, nullptr, nullptr);
+LPMESSAGE makeMessage(std::shared_ptr<StoreContext> ctx, pst::Nid folder, pst::Nid nid) {
+  return new Message(std::move(ctx), folder, nullptr, nullptr, nid);
 }
 
 }  // namespace vexl::mapi::store

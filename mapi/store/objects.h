@@ -20,7 +20,8 @@ LPMDB makeMsgStore(std::shared_ptr<StoreContext> ctx, bool writable, std::vector
 std::shared_ptr<StoreContext> contextOf(LPMDB store, bool* writable = nullptr);
 
 LPMAPIFOLDER makeFolder(std::shared_ptr<StoreContext> ctx, pst::Nid nid, bool writable);
-LPMESSAGE makeMessage(std::shared_ptr<StoreContext> ctx, pst::Nid folder, bool writable);
+// A new message of `folder` under the NID the store reserved for it.
+LPMESSAGE makeMessage(std::shared_ptr<StoreContext> ctx, pst::Nid folder, pst::Nid nid);
 
 // A writable IStorage whose root Commit writes a compound file and passes
 // its bytes to `onCommit`; `keepAlive` is held until the last storage or

@@ -9,6 +9,7 @@
 
 #include "mapi/mapiutil.h"
 #include "mapi/mapix.h"
+#include "mapi/pst/test_pst_reader.h"
 #include "mapi/pst/test_validators.h"
 #include "mapi/store/store_context.h"
 #include "mapi/store/test_mapi_support.h"
@@ -393,6 +394,87 @@ TEST_F(OpenStore, AnsiSaveThatWouldPassTheLimitIsRefusedAndTheFileStaysGood) {
   }
   // The refused save's blocks leave nothing a scan of free space takes for a
   // lost item.
+  if (pst::test::haveTool("pffexport")) {
+    EXPECT_EQ(pst::test::pffexportProblems(path_), "");
+  }
+}
+
+// What a split does at the size limit: the message whose save was refused
+// is deleted from its folder and the run goes on in a new file. Deleted are
+// one saved once before its second save was refused (its first version is
+// in the file) and one whose first save was refused (nothing of it is).
+TEST_F(OpenStore, DeleteMessagesRemovesMessagesWhoseSaveWasRefused) {
+  store::setFileSizeLimitForTesting(3u << 20);
+  open("MSPST MS");
+  LPMAPIFOLDER top = ipmSubtree();
+  LPMAPIFOLDER other = createFolder(top, "Other");
+  ASSERT_NE(other, nullptr);
+  ASSERT_EQ(addMessage(top, "first"), S_OK);
+  std::vector<BYTE> big(3u << 20, 0x5A);
+  auto refusedMessage = [&](bool savedOnce, std::vector<BYTE>& eid) {
+    LPMESSAGE m = nullptr;
+    ASSERT_EQ(top->CreateMessage(nullptr, 0, &m), S_OK);
+    eid = getProp(m, PR_ENTRYID).bin;  // named before any save
+    SPropValue p[] = {test::stringProp(PR_SUBJECT, "refused"), test::longProp(PR_MESSAGE_FLAGS, 0)};  // unread
+    ASSERT_EQ(m->SetProps(2, p, nullptr), S_OK);
+    if (savedOnce) {
+      ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    }
+    SPropValue rtf = test::binaryProp(PR_RTF_COMPRESSED, big);
+    ASSERT_EQ(m->SetProps(1, &rtf, nullptr), S_OK);
+    EXPECT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), MAPI_E_NOT_ENOUGH_DISK);
+    m->Release();
+  };
+  std::vector<BYTE> once, never;
+  refusedMessage(true, once);
+  refusedMessage(false, never);
+  ASSERT_EQ(once.size(), 24u);
+  ASSERT_EQ(never.size(), 24u);
+  EXPECT_EQ(getProp(top, PR_CONTENT_COUNT).l, 2);
+  EXPECT_EQ(getProp(top, PR_CONTENT_UNREAD).l, 1);
+
+  auto del = [](LPMAPIFOLDER folder, std::vector<std::vector<BYTE>> eids) {
+    std::vector<SBinary> bins;
+    for (auto& e : eids) bins.push_back(SBinary{static_cast<ULONG>(e.size()), e.data()});
+    ENTRYLIST list{static_cast<ULONG>(bins.size()), bins.data()};
+    return folder->DeleteMessages(&list, 0, nullptr, 0);
+  };
+  // Another folder's message is not this folder's to delete.
+  EXPECT_EQ(del(other, {once}), MAPI_W_PARTIAL_COMPLETION);
+  EXPECT_EQ(getProp(top, PR_CONTENT_COUNT).l, 2);
+  EXPECT_EQ(del(top, {once, never}), S_OK);
+  EXPECT_EQ(getProp(top, PR_CONTENT_COUNT).l, 1);
+  EXPECT_EQ(getProp(top, PR_CONTENT_UNREAD).l, 0);
+  EXPECT_EQ(del(top, {never}), MAPI_W_PARTIAL_COMPLETION);  // gone already
+  EXPECT_EQ(del(top, {std::vector<BYTE>(24, 0)}), MAPI_W_PARTIAL_COMPLETION);
+  EXPECT_EQ(top->DeleteMessages(nullptr, 0, nullptr, 0), MAPI_E_INVALID_PARAMETER);
+  const std::vector<BYTE> folderEid = getProp(top, PR_ENTRYID).bin;
+  ASSERT_EQ(folderEid.size(), 24u);
+  // The split goes on in a new file; this one is closed with what it has.
+  ULONG flags = LOGOFF_NO_WAIT;
+  ASSERT_EQ(store_->StoreLogoff(&flags), S_OK);
+
+  pst::test::PstReader r(path_);
+  r.checkAllocationAndRefs();
+  for (const auto& p : r.problems()) ADD_FAILURE() << p;
+  auto nidOf = [](const std::vector<BYTE>& eid) {
+    return static_cast<pst::Nid>(eid[20] | eid[21] << 8 | eid[22] << 16 | eid[23] << 24);
+  };
+  EXPECT_EQ(r.nodes().count(nidOf(once)), 0u);
+  EXPECT_EQ(r.nodes().count(nidOf(never)), 0u);
+  const pst::Nid folder = nidOf(folderEid);
+  std::vector<std::string> problems;
+  const auto contents = pst::test::readTc(r, r.nodes().at(pst::withType(folder, pst::NidType::ContentsTable)), problems);
+  ASSERT_EQ(contents.rowIds.size(), 1u);
+  EXPECT_EQ(r.nodes().at(contents.rowIds[0]).parent, folder);
+  const auto props = pst::test::readPc(r, r.nodes().at(folder), problems);
+  EXPECT_EQ(props.at(PR_CONTENT_COUNT), pst::value::int32(1));
+  EXPECT_EQ(props.at(PR_CONTENT_UNREAD), pst::value::int32(0));
+  for (const auto& p : problems) ADD_FAILURE() << p;
+  if (pst::test::haveTool("pffinfo")) {
+    const auto info = pst::test::runCommand("pffinfo '" + path_ + "'");
+    EXPECT_EQ(info.status, 0) << info.output;
+  }
   if (pst::test::haveTool("pffexport")) {
     EXPECT_EQ(pst::test::pffexportProblems(path_), "");
   }
