@@ -94,10 +94,12 @@ std::int32_t LostAndFound::passLostSubnodes() {
   return inGroupFolder([&](IMAPIFolder* group) {
     std::int32_t sum = 0;
     NodeMap subnodes;
-    for (std::uint64_t bid : ndb_.subnodeTreeRoots().keys()) {
-      if (engine_.splitPending) break;
+    // Visited in place: a copy of the roots would be one more array the
+    // size of the set, alive while the passes run, at the run's peak.
+    ndb_.subnodeTreeRoots().forEach([&](std::uint64_t bid) {
+      if (engine_.splitPending) return;
       BlockEntry* entry = ndb_.blockIndex().find(bid);
-      if (entry == nullptr || entry->usedMark != 0) continue;
+      if (entry == nullptr || entry->usedMark != 0) return;
       ndb_.loadSubnodes(bid & ~std::uint64_t{1}, subnodes);
       for (auto& list : subnodes.mutableLists()) {
         if (engine_.splitPending) break;
@@ -111,7 +113,7 @@ std::int32_t LostAndFound::passLostSubnodes() {
       if (!engine_.splitPending) {
         if (BlockEntry* again = ndb_.blockIndex().find(bid)) again->usedMark = 1;
       }
-    }
+    });
     return sum;
   });
 }
@@ -119,16 +121,16 @@ std::int32_t LostAndFound::passLostSubnodes() {
 std::int32_t LostAndFound::passLostDataBlocks() {
   return inGroupFolder([&](IMAPIFolder* group) {
     std::int32_t sum = 0;
-    for (std::uint64_t bid : ndb_.dataTreeRoots().keys()) {
-      if (engine_.splitPending) break;
+    ndb_.dataTreeRoots().forEach([&](std::uint64_t bid) {
+      if (engine_.splitPending) return;
       BlockEntry* entry = ndb_.blockIndex().find(bid);
-      if (entry == nullptr || entry->usedMark != 0) continue;
+      if (entry == nullptr || entry->usedMark != 0) return;
       const std::int32_t got = recoverFromDataBlock(bid, group);
       sum += got;
       // A block whose item was refused for size stays for the next file.
-      if (got == 0 && engine_.splitPending) break;
+      if (got == 0 && engine_.splitPending) return;
       if (BlockEntry* again = ndb_.blockIndex().find(bid)) again->usedMark = 1;
-    }
+    });
     return sum;
   });
 }
