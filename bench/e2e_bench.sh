@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end benchmark: one generated offline folders file, read four ways.
 #
-#   bench/e2e_bench.sh [--messages N] [--keep] [--vexl PATH] [--dir DIR]
+#   bench/e2e_bench.sh [--messages N] [--keep] [--vexl PATH] [--dir DIR] [--tools LIST]
 #
 # Writes an intact demo mailbox of N top-level messages (default 20000, about
 # 270 MB; 100000 gives about 1.35 GB) with 'vexl demo --intact', then times on
@@ -14,8 +14,9 @@
 # and the ratios ours/pffexport, ours/readpst, ours/read of both. Under load
 # the CPU seconds are the steadier figure; our recovery's wall time also holds
 # the final flush of the written file to disk, which the exports do not do.
-# Each tool runs once, on the page-cached file. Needs /usr/bin/time
-# (tools/install-deps).
+# Each tool runs once, on the page-cached file. --tools runs only the tools
+# named (comma-separated, e.g. ours,read: pffexport needs more than ten
+# minutes at 100000 messages). Needs /usr/bin/time (tools/install-deps).
 # Everything goes to a temporary directory, removed at the end unless --keep.
 set -euo pipefail
 
@@ -23,13 +24,15 @@ messages=20000
 keep=0
 vexl=""
 dir=""
+tools="ours,pffexport,readpst,read"
 while [ $# -gt 0 ]; do
   case "$1" in
     --messages) messages="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
     --vexl) vexl="$2"; shift 2 ;;
     --dir) dir="$2"; shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --tools) tools="$2"; shift 2 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "e2e_bench: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -41,7 +44,9 @@ if [ -z "$vexl" ]; then
   done
 fi
 [ -n "$vexl" ] && [ -x "$vexl" ] || { echo "e2e_bench: no vexl found; build the release preset or pass --vexl" >&2; exit 2; }
+wanted() { case ",$tools," in *",$1,"*) return 0 ;; *) return 1 ;; esac; }
 for t in /usr/bin/time pffexport readpst; do
+  [ "$t" = /usr/bin/time ] || wanted "$t" || continue
   command -v "$t" >/dev/null || { echo "e2e_bench: $t is missing; run tools/install-deps" >&2; exit 2; }
 done
 
@@ -59,6 +64,7 @@ awk -v m="$messages" -v s="$size" -v a="$gen_start" -v b="$gen_end" \
   'BEGIN { printf "source: %d messages, %.1f MiB, generated in %.1f s\n", m, s / 1048576, b - a }'
 
 declare -A secs cpu rss
+for n in ours pffexport readpst read; do secs[$n]=""; cpu[$n]=""; rss[$n]=""; done
 # run NAME CMD...: wall seconds and peak resident set (KiB) of CMD.
 run() {
   local name="$1"; shift
@@ -74,22 +80,25 @@ run() {
 }
 
 cat "$src" >/dev/null
-run read cat "$src"
-rm -f "$dir/read.out"
-run ours "$vexl" recover "$src" -o "$dir/ours.pst" --log "$dir/ours.log"
-run pffexport pffexport -m all -q -t "$dir/pffexport" "$src"
-run readpst readpst -D -o "$(mkdir -p "$dir/readpst" && echo "$dir/readpst")" "$src"
+if wanted read; then
+  run read cat "$src"
+  rm -f "$dir/read.out"
+fi
+wanted ours && run ours "$vexl" recover "$src" -o "$dir/ours.pst" --log "$dir/ours.log"
+wanted pffexport && run pffexport pffexport -m all -q -t "$dir/pffexport" "$src"
+wanted readpst && run readpst readpst -D -o "$(mkdir -p "$dir/readpst" && echo "$dir/readpst")" "$src"
 
 printf '\n%-10s %10s %14s %12s\n' tool seconds "user+sys CPU" "peak RSS MiB"
 for n in ours pffexport readpst read; do
+  wanted "$n" || continue
   printf '%-10s %10.2f %14.2f %12.1f\n' "$n" "${secs[$n]}" "${cpu[$n]}" "$(awk -v k="${rss[$n]}" 'BEGIN { print k / 1024 }')"
 done
-ratio() { echo "$1 $2" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "n/a" }'; }
+ratio() { echo "${1:-0} ${2:-0}" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "n/a" }'; }
 printf '\nwall: ours/pffexport %s   ours/readpst %s   ours/read %s\n' "$(ratio "${secs[ours]}" "${secs[pffexport]}")" \
   "$(ratio "${secs[ours]}" "${secs[readpst]}")" "$(ratio "${secs[ours]}" "${secs[read]}")"
 printf 'CPU:  ours/pffexport %s   ours/readpst %s   ours/read %s\n' "$(ratio "${cpu[ours]}" "${cpu[pffexport]}")" \
   "$(ratio "${cpu[ours]}" "${cpu[readpst]}")" "$(ratio "${cpu[ours]}" "${cpu[read]}")"
-printf 'recovered file: %.1f MiB\n' "$(awk -v s="$(stat -c %s "$dir/ours.pst")" 'BEGIN { print s / 1048576 }')"
+wanted ours && printf 'recovered file: %.1f MiB\n' "$(awk -v s="$(stat -c %s "$dir/ours.pst")" 'BEGIN { print s / 1048576 }')"
 echo "load after$(uptime | sed 's/.*load average//')"
 [ "$keep" -eq 1 ] && echo "kept: $dir"
 exit 0
