@@ -264,10 +264,11 @@ TEST_F(HeapBlockCache, AnUnreadableBlockIsNotRemembered) {
 }
 
 TEST_F(HeapBlockCache, ABidResolvedToAnotherVersionReadsThatVersion) {
-  // Two one-block heaps side by side; the node is the first block alone.
+  // Two one-block heaps of the same size side by side; the node is the
+  // first block alone.
   HeapBuilder first(kHeapSigPropertyContext), second(kHeapSigPropertyContext);
   first.userRoot = first.add({0xA1, 0xA2, 0xA3});
-  second.userRoot = second.add({0xB1});
+  second.userRoot = second.add({0xB1, 0xB2, 0xB3});
   NodeFile f({first.build()[0], second.build()[0]});
   NdbFormat& format = *f.node().format;
   const BlockEntry* a = format.findDataBlock(f.node().dataBid, 0);
@@ -284,7 +285,8 @@ TEST_F(HeapBlockCache, ABidResolvedToAnotherVersionReadsThatVersion) {
   versions.insert(versions.begin(), older);
   EXPECT_EQ(item(node, first.userRoot), (Bytes{0xA1, 0xA2, 0xA3}));
   versions.pop_back();
-  EXPECT_EQ(item(node, first.userRoot), (Bytes{0xB1}));
+  ASSERT_EQ(format.findDataBlock(node.dataBid, 0)->cb, older.cb);
+  EXPECT_EQ(item(node, first.userRoot), (Bytes{0xB1, 0xB2, 0xB3}));
 }
 
 }  // namespace
