@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/ndb/ndb_format.h"
 
@@ -113,6 +116,46 @@ std::vector<std::uint32_t> DuplicateMap::listNumbers() const {
   return out;
 }
 
+namespace {
+
+std::uint64_t blockMarkKey(std::uint32_t listNumber, std::uint16_t wSig, std::uint16_t cb) {
+  return std::uint64_t{listNumber} << 32 | std::uint32_t{wSig} << 16 | cb;
+}
+
+}  // namespace
+
+void DuplicateMap::rankBlock(std::uint64_t bid, std::uint16_t wSig, std::uint16_t cb, std::int32_t mark) {
+  if (blocks_ == nullptr) return;
+  const std::int64_t n = find(bid & ~std::uint64_t{1});
+  if (n < 0) return;
+  auto [at, added] = marks_.try_emplace(blockMarkKey(static_cast<std::uint32_t>(n), wSig, cb), mark);
+  if (!added) at->second = std::max(at->second, mark);
+}
+
+void DuplicateMap::rankNode(std::uint64_t nid, std::uint64_t entryPosition, std::int32_t mark) {
+  if (nodes_ == nullptr || find(nid) < 0) return;
+  auto [at, added] = marks_.try_emplace(entryPosition, mark);
+  if (!added) at->second = std::max(at->second, mark);
+}
+
+void DuplicateMap::applyRanks() {
+  if (marks_.empty()) return;
+  for (const Member& m : members_) {
+    if (blocks_ != nullptr) {
+      for (BlockEntry& v : blocks_->mutableLists()[m.listNumber].versions) {
+        const auto at = marks_.find(blockMarkKey(m.listNumber, v.wSig, v.cb));
+        if (at != marks_.end()) v.treeRank = std::max(v.treeRank, at->second);
+      }
+    } else {
+      for (NdbNode& v : nodes_->mutableLists()[m.listNumber].versions) {
+        const auto at = marks_.find(v.entryPosition);
+        if (at != marks_.end()) v.treeRank = std::max(v.treeRank, at->second);
+      }
+    }
+  }
+  marks_.clear();
+}
+
 // ---- The ranking walk ---------------------------------------------------
 
 namespace {
@@ -150,18 +193,9 @@ void NdbFormat::rankPage(const PageEntry& page, std::int32_t mark, PageMaps& pag
       rankReference(bref, mark, pageMaps[cLevel - 1], pageMaps, duplicates);
     } else if (ptype == kPageTypeBbt) {
       const std::uint64_t bid = loadRef(L, e);
-      std::vector<BlockEntry>* list = duplicates.blocks(bid);
-      if (list == nullptr) continue;
-      const std::uint16_t sig = computeSig(loadRef(L, e + L.refWidth), bid);
-      const std::uint16_t cb = loadLe16(e + L.bbtEntryCbOffset);
-      for (BlockEntry& v : *list)
-        if (v.wSig == sig && v.cb == cb) v.treeRank = std::max(v.treeRank, mark);
+      duplicates.rankBlock(bid, computeSig(loadRef(L, e + L.refWidth), bid), loadLe16(e + L.bbtEntryCbOffset), mark);
     } else if (ptype == kPageTypeNbt) {
-      std::vector<NdbNode>* list = duplicates.nodes(static_cast<std::uint32_t>(loadRef(L, e)));
-      if (list == nullptr) continue;
-      const std::uint64_t position = page.offset + i * entrySize;
-      for (NdbNode& v : *list)
-        if (v.entryPosition == position) v.treeRank = std::max(v.treeRank, mark);
+      duplicates.rankNode(static_cast<std::uint32_t>(loadRef(L, e)), page.offset + i * entrySize, mark);
     }
   }
 }
@@ -202,6 +236,7 @@ void NdbFormat::rankDuplicates(const std::optional<BlockRef>& root, PageMaps& pa
     }
     map.clear();
   }
+  duplicates.applyRanks();
 }
 
 // ---- The block index ----------------------------------------------------
@@ -216,6 +251,36 @@ bool sameBytes(NdbFormat& format, const BlockEntry& a, const BlockEntry& b, std:
   const std::uint32_t ny = format.readAt(b.offset, y.data(), b.cb);
   return nx == ny && std::memcmp(x.data(), y.data(), nx) == 0;
 }
+
+struct CopyKey {
+  std::uint64_t bid;
+  std::uint32_t dwCRC;
+  std::uint16_t cb;
+  bool zero;
+  bool operator==(const CopyKey&) const = default;
+};
+
+struct CopyKeyHash {
+  std::size_t operator()(const CopyKey& k) const {
+    return std::hash<std::uint64_t>()(k.bid * 0x9E3779B97F4A7C15ull ^ (std::uint64_t{k.dwCRC} << 17 | k.cb << 1 | k.zero));
+  }
+};
+
+constexpr std::size_t kMaxCopyCompares = 8;
+
+// The fields NdbNode's equality compares.
+struct NodeKey {
+  std::uint64_t dataBid, subnodeBid;
+  std::uint32_t nid, parentNid;
+  bool operator==(const NodeKey&) const = default;
+};
+
+struct NodeKeyHash {
+  std::size_t operator()(const NodeKey& k) const {
+    return std::hash<std::uint64_t>()((k.dataBid * 0x9E3779B97F4A7C15ull) ^ (k.subnodeBid * 0xC2B2AE3D27D4EB4Full) ^
+                                      (std::uint64_t{k.nid} << 32 | k.parentNid));
+  }
+};
 
 }  // namespace
 
@@ -241,16 +306,19 @@ std::uint32_t NdbFormat::buildBlockIndex(const std::optional<BlockRef>& rootBbt,
     };
     std::stable_sort(list.begin(), list.end(),
                      [&](const BlockEntry& a, const BlockEntry& b) { return key(a) < key(b); });
+    // Of the exact copies of a version only the last (preferred) one stays.
+    // Candidates are those with the same BID, cb, CRC and zero flag; each
+    // is compared with at most kMaxCopyCompares kept ones, so versions made
+    // to share a CRC cannot make this quadratic (an uncompared copy stays,
+    // a harmless duplicate).
     std::vector<bool> drop(list.size(), false);
+    std::unordered_map<CopyKey, std::vector<std::size_t>, CopyKeyHash> kept;
     for (std::size_t i = list.size(); i-- > 0;) {
-      if (drop[i]) continue;
-      for (std::size_t j = 0; j < i; ++j) {
-        if (drop[j]) continue;
-        const BlockEntry& a = list[i];
-        const BlockEntry& b = list[j];
-        if (a.bid == b.bid && a.cb == b.cb && a.dwCRC == b.dwCRC && a.zero == b.zero && sameBytes(*this, a, b, x, y))
-          drop[j] = true;
-      }
+      const BlockEntry& a = list[i];
+      std::vector<std::size_t>& same = kept[CopyKey{a.bid, a.dwCRC, a.cb, a.zero}];
+      for (std::size_t k = 0; k < same.size() && k < kMaxCopyCompares && !drop[i]; ++k)
+        drop[i] = sameBytes(*this, list[same[k]], a, x, y);
+      if (!drop[i]) same.push_back(i);
     }
     dropFlagged(list, drop);
   }
@@ -299,11 +367,12 @@ std::uint32_t NdbFormat::buildNodeIndex(const std::optional<BlockRef>& rootNbt, 
         return std::make_tuple(v.treeRank, present(v.dataBid), present(v.subnodeBid), v.entryPosition);
       };
       std::stable_sort(list.begin(), list.end(), [&](const NdbNode& a, const NdbNode& b) { return key(a) < key(b); });
+      // Of equal versions only the last (preferred) one stays.
       std::vector<bool> drop(list.size(), false);
+      std::unordered_set<NodeKey, NodeKeyHash> kept;
       for (std::size_t i = list.size(); i-- > 0;) {
-        if (drop[i]) continue;
-        for (std::size_t j = 0; j < i; ++j)
-          if (!drop[j] && list[j] == list[i]) drop[j] = true;
+        const NdbNode& v = list[i];
+        drop[i] = !kept.insert(NodeKey{v.dataBid, v.subnodeBid, v.nid, v.parentNid}).second;
       }
       dropFlagged(list, drop);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/ndb/node_map.h"
@@ -70,6 +71,16 @@ class DuplicateMap {
   // The list numbers in the order added.
   std::vector<std::uint32_t> listNumbers() const;
 
+  // The ranking walk records the marks of the entries that name a version
+  // here and applies them once it is over: one look-up per entry, however
+  // many versions a key has and however many entries name it (a hostile
+  // file can hold millions of both). Blocks are matched by BID, wSig and
+  // cb, nodes by the position of their NBTENTRY; a version keeps the
+  // highest mark given to it.
+  void rankBlock(std::uint64_t bid, std::uint16_t wSig, std::uint16_t cb, std::int32_t mark);
+  void rankNode(std::uint64_t nid, std::uint64_t entryPosition, std::int32_t mark);
+  void applyRanks();
+
  private:
   struct Member {
     std::uint64_t key;
@@ -81,6 +92,7 @@ class DuplicateMap {
   BlockIndex* blocks_ = nullptr;
   NodeMap* nodes_ = nullptr;
   std::vector<Member> members_;
+  std::unordered_map<std::uint64_t, std::int32_t> marks_;
   BucketArray buckets_;
   std::uint32_t bucketCount_;
 };
