@@ -12,7 +12,10 @@
 //
 // A full node splits in two; when the insertion is at the end of the
 // rightmost node (BIDs and most NIDs are allocated in increasing order) the
-// new node takes only the new entry, so pages stay full.
+// new node takes only the new entry, so pages stay full. A node that loses
+// entries joins a neighbour when the two fit one page (blocks of a message
+// saved twice are freed in runs, which would otherwise leave the BBT's
+// leaves about half full).
 #pragma once
 
 #include <algorithm>
@@ -188,11 +191,35 @@ class PageBTree {
       retired_.push_back(child.page);
       n.children.erase(n.children.begin() + static_cast<std::ptrdiff_t>(at));
       n.keys.erase(n.keys.begin() + static_cast<std::ptrdiff_t>(at));
-    } else if (child.level == 0) {
-      n.keys[at] = child.entries.front().key();
     } else {
-      n.keys[at] = child.keys.front();
+      n.keys[at] = child.level == 0 ? child.entries.front().key() : child.keys.front();
+      // A node that shrank joins a neighbour when both fit one page, so
+      // that freed entries do not leave the tree with half-empty pages.
+      if (at + 1 < n.children.size() && merge(n, at)) return;
+      if (at > 0) merge(n, at - 1);
     }
+  }
+
+  // Moves child `at + 1` of `n` into child `at` when their entries fit one
+  // node; the emptied node's page is retired.
+  bool merge(Node& n, std::size_t at) {
+    Node& left = *n.children[at];
+    Node& right = *n.children[at + 1];
+    if (left.level == 0) {
+      load(left);
+      load(right);
+      if (left.entries.size() + right.entries.size() > leafCapacity_) return false;
+      left.entries.insert(left.entries.end(), right.entries.begin(), right.entries.end());
+    } else {
+      if (left.children.size() + right.children.size() > intermediateCapacity_) return false;
+      for (auto& c : right.children) left.children.push_back(std::move(c));
+      left.keys.insert(left.keys.end(), right.keys.begin(), right.keys.end());
+    }
+    left.dirty = true;
+    retired_.push_back(right.page);
+    n.children.erase(n.children.begin() + static_cast<std::ptrdiff_t>(at + 1));
+    n.keys.erase(n.keys.begin() + static_cast<std::ptrdiff_t>(at + 1));
+    return true;
   }
 
   void evictIn(Node& n) {

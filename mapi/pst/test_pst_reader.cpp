@@ -89,6 +89,7 @@ void PstReader::walk(Ib ib, Bid bid, bool nbt, int expectLevel, std::uint64_t mi
   if (cEnt > meta[1]) fail("cEnt above cEntMax at " + hex(ib));
   int& depthOut = nbt ? nbtDepth_ : bbtDepth_;
   depthOut = std::max(depthOut, depth);
+  if (level == 0) ++(nbt ? nbtLeaves_ : bbtLeaves_);
   std::uint64_t last = minKey;
   for (int i = 0; i < cEnt; ++i) {
     const std::uint8_t* e = page.data() + i * cbEnt;
@@ -264,8 +265,11 @@ void PstReader::checkAllocationAndRefs(bool exactFree) {
       for (std::uint16_t i = 0; i < cEnt; ++i) ++refs[loadRef(x.data() + f.subnodeHeaderSize + i * 2 * r + r, r)];
     }
   }
-  for (const auto& [bid, b] : blocks_)
+  unreferenced_ = 0;
+  for (const auto& [bid, b] : blocks_) {
     if (b.cRef != refs[bid] + 1) fail("cRef of " + hex(bid) + " is " + std::to_string(b.cRef));
+    if (refs[bid] == 0) ++unreferenced_;
+  }
   for (const auto& [bid, n] : refs)
     if (!blocks_.count(bid)) fail("reference to a missing block " + hex(bid));
   if (!blocks_.empty() && blocks_.rbegin()->first >= bidNextB_) fail("bidNextB not above every BID");

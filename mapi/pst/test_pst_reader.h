@@ -49,6 +49,12 @@ class PstReader {
   std::uint32_t rgnid(NidType t) const { return rgnid_[static_cast<std::size_t>(t)]; }
   int nbtDepth() const { return nbtDepth_; }
   int bbtDepth() const { return bbtDepth_; }
+  // Leaf pages of each B-tree.
+  int nbtLeaves() const { return nbtLeaves_; }
+  int bbtLeaves() const { return bbtLeaves_; }
+  // Blocks that neither a node nor another block references (a leak in a
+  // file we wrote; Outlook's files have a few); set by checkAllocationAndRefs.
+  std::size_t unreferencedBlocks() const { return unreferenced_; }
   const std::map<Nid, ReadNode>& nodes() const { return nodes_; }
   const std::map<Bid, ReadBlock>& blocks() const { return blocks_; }
 
@@ -79,6 +85,8 @@ class PstReader {
   std::uint32_t rgnid_[32] = {};
   Bref nbtRoot_{}, bbtRoot_{};
   int nbtDepth_ = 0, bbtDepth_ = 0;
+  int nbtLeaves_ = 0, bbtLeaves_ = 0;
+  std::size_t unreferenced_ = 0;
   std::map<Nid, ReadNode> nodes_;
   std::map<Bid, ReadBlock> blocks_;
   std::set<Ib> pages_;
