@@ -26,8 +26,8 @@ std::optional<std::size_t> AllocationMap::fmapFirstCovered(std::size_t interval)
 
 void AllocationMap::grow() {
   const std::size_t interval = bits_.size();
-  bits_.emplace_back();
-  bits_.back().fill(0);
+  bits_.push_back(std::make_unique<Bits>());
+  bits_.back()->fill(0);
   const auto pages = mapPagesOf(interval);
   const Ib base = intervalStart(interval);
   const Ib reservedEnd = pages.back().ib + 512;
@@ -96,27 +96,53 @@ void AllocationMap::addFree(Ib ib, std::uint64_t bytes) {
 void AllocationMap::setBits(Ib ib, std::uint32_t bytes, bool value) {
   if (ib < kFirstAMapIb || ib % kUnit != 0 || bytes % kUnit != 0 || ib + bytes > eof())
     throw PstError(PstErrorCode::InvalidArgument, "allocation outside the AMap intervals");
-  for (Ib at = ib; at < ib + bytes; at += kUnit) {
-    const std::uint64_t unit = (at - kFirstAMapIb) / kUnit;
-    const std::size_t interval = unit / (kMapBytes * 8);
-    const std::size_t bit = unit % (kMapBytes * 8);
-    auto& byte = bits_[interval][bit / 8];
-    const auto mask = static_cast<std::uint8_t>(0x80u >> (bit % 8));
-    byte = value ? static_cast<std::uint8_t>(byte | mask) : static_cast<std::uint8_t>(byte & ~mask);
+  constexpr std::uint64_t unitsPerInterval = kMapBytes * 8;
+  std::uint64_t unit = (ib - kFirstAMapIb) / kUnit;
+  const std::uint64_t end = unit + bytes / kUnit;
+  while (unit < end) {
+    const std::size_t interval = unit / unitsPerInterval;
+    const std::uint64_t stop = std::min(end, (interval + 1) * unitsPerInterval);
     dirty_.insert(interval);
+    auto& bits = bits_[interval];
+    if (!bits) {
+      if (value) {
+        unit = stop;
+        continue;
+      }
+      bits = std::make_unique<Bits>();
+      bits->fill(0xFF);
+    }
+    for (; unit < stop; ++unit) {
+      const std::size_t bit = unit % unitsPerInterval;
+      auto& byte = (*bits)[bit / 8];
+      const auto mask = static_cast<std::uint8_t>(0x80u >> (bit % 8));
+      byte = value ? static_cast<std::uint8_t>(byte | mask) : static_cast<std::uint8_t>(byte & ~mask);
+    }
+    if (value && std::all_of(bits->begin(), bits->end(), [](std::uint8_t b) { return b == 0xFF; })) bits.reset();
   }
+}
+
+const std::array<std::uint8_t, AllocationMap::kMapBytes>& AllocationMap::amapBits(std::size_t interval) const {
+  static const Bits full = [] {
+    Bits b;
+    b.fill(0xFF);
+    return b;
+  }();
+  return bits_[interval] ? *bits_[interval] : full;
 }
 
 bool AllocationMap::isAllocated(Ib ib) const {
   if (ib < kFirstAMapIb || ib >= eof()) return false;
   const std::uint64_t unit = (ib - kFirstAMapIb) / kUnit;
   const std::size_t bit = unit % (kMapBytes * 8);
-  return (bits_[unit / (kMapBytes * 8)][bit / 8] & (0x80u >> (bit % 8))) != 0;
+  const auto& bits = bits_[unit / (kMapBytes * 8)];
+  return !bits || ((*bits)[bit / 8] & (0x80u >> (bit % 8))) != 0;
 }
 
 std::uint8_t AllocationMap::longestFreeRun(std::size_t interval) const {
+  if (!bits_[interval]) return 0;
   std::uint32_t best = 0, run = 0;
-  for (std::uint8_t byte : bits_[interval]) {
+  for (std::uint8_t byte : *bits_[interval]) {
     for (int b = 7; b >= 0; --b) {
       if (byte & (1u << b)) {
         run = 0;

@@ -9,12 +9,15 @@
 // One bit per 64-byte unit, set when the unit is allocated, as the AMap
 // stores it (most significant bit first). The bits are what the next AMap
 // pages will say; space freed since the last commit stays set until the
-// writer releases it after that commit (see NdbWriter).
+// writer releases it after that commit (see NdbWriter). An interval whose
+// every unit is allocated (most of a file written front to back) keeps no
+// bits in memory.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
@@ -61,7 +64,7 @@ class AllocationMap {
   bool isAllocated(Ib ib) const;
 
   // rgbAMapBits of an interval.
-  const std::array<std::uint8_t, kMapBytes>& amapBits(std::size_t interval) const { return bits_[interval]; }
+  const std::array<std::uint8_t, kMapBytes>& amapBits(std::size_t interval) const;
   // The FMap byte of an interval: its longest run of free units, at most 255.
   std::uint8_t longestFreeRun(std::size_t interval) const;
   std::uint64_t freeBytes() const { return freeBytes_; }
@@ -75,7 +78,8 @@ class AllocationMap {
   void insertRun(Ib ib, std::uint64_t bytes);
   void eraseRun(std::map<Ib, std::uint64_t>::iterator it);
 
-  std::vector<std::array<std::uint8_t, kMapBytes>> bits_;
+  using Bits = std::array<std::uint8_t, kMapBytes>;
+  std::vector<std::unique_ptr<Bits>> bits_;  // null: every unit allocated
   std::map<Ib, std::uint64_t> free_;              // start -> length, coalesced
   std::set<std::pair<std::uint64_t, Ib>> bySize_;  // (length, start) of the same runs
   std::uint64_t freeBytes_ = 0;

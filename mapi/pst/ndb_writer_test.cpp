@@ -313,5 +313,31 @@ TEST(AllocationMapTest, MapPagesFollowTheirIntervals) {
   EXPECT_FALSE(map.allocate(300000, 64));
 }
 
+TEST(AllocationMapTest, FullIntervalsAnswerAsBeforeWithoutTheirBits) {
+  // An interval whose every unit is taken keeps no bits; releasing a unit
+  // in it brings them back with only that unit clear.
+  AllocationMap map;
+  map.grow();
+  map.grow();
+  std::vector<Ib> taken;
+  while (auto ib = map.allocate(64, 64)) taken.push_back(*ib);
+  for (std::size_t i = 0; i < map.intervalCount(); ++i) {
+    EXPECT_EQ(map.longestFreeRun(i), 0);
+    for (std::uint8_t b : map.amapBits(i)) ASSERT_EQ(b, 0xFF);
+  }
+  const Ib unit = AllocationMap::intervalStart(1) + 64 * 700;
+  EXPECT_TRUE(map.isAllocated(unit));
+  map.release(unit, 64);
+  EXPECT_FALSE(map.isAllocated(unit));
+  EXPECT_TRUE(map.isAllocated(unit + 64));
+  EXPECT_EQ(map.longestFreeRun(1), 1);
+  EXPECT_EQ(map.amapBits(1)[700 / 8], static_cast<std::uint8_t>(~(0x80u >> (700 % 8))));
+  EXPECT_EQ(map.longestFreeRun(0), 0);
+  EXPECT_EQ(map.freeBytes(), 64u);
+  EXPECT_EQ(map.allocate(64, 64), unit);
+  EXPECT_TRUE(map.isAllocated(unit));
+  for (std::uint8_t b : map.amapBits(1)) ASSERT_EQ(b, 0xFF);
+}
+
 }  // namespace
 }  // namespace vexl::pst
