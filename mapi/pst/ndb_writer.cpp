@@ -465,10 +465,10 @@ Bref NdbWriter::writeTreeNode(typename PageBTree<Entry>::Node& node, PageType ty
     // BTENTRY ([MS-PST] 2.2.2.7.7.2): btkey, then the child's BREF.
     entrySize = format_.btEntrySize;
     capacity = format_.btIntermediateCapacity();
-    for (std::size_t i = 0; i < node.children.size(); ++i) {
-      const Bref ref = writeTreeNode<Entry>(*node.children[i], type);
+    for (std::size_t i = 0; i < node.children().size(); ++i) {
+      const Bref ref = writeTreeNode<Entry>(*node.children()[i], type);
       std::uint8_t* p = page.data() + count++ * entrySize;
-      storeRef(p, r, node.keys[i]);
+      storeRef(p, r, node.keys()[i]);
       storeRef(p + r, r, ref.bid);
       storeRef(p + 2 * r, r, ref.ib);
     }

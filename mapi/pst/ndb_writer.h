@@ -4,10 +4,11 @@
 // with their BLOCKTRAILER (2.2.2.8), data trees (XBLOCK / XXBLOCK,
 // 2.2.2.8.3.2) and subnode trees (SLBLOCK / SIBLOCK, 2.2.2.8.3.3).
 //
-// Blocks go to disk as they are added. Memory holds the allocation bits
-// (496 bytes per 248 KiB of file), the B-trees' intermediate levels and the
-// leaves changed since the last commit; unchanged leaves are read back from
-// their pages when needed (about 15 bytes per node and block in all).
+// Blocks go to disk as they are added. Memory holds the allocation bits of
+// intervals with free space (496 bytes per 248 KiB of file), the B-trees'
+// intermediate levels and the leaves changed since the last commit;
+// unchanged leaves are read back from their pages when needed (about 6
+// bytes per node and block in all).
 // Nothing written since the last commit is reachable from the HEADER until
 // the next commit. create() is the first commit point: until it returns the
 // file is not yet a PST.

@@ -34,12 +34,29 @@ class PageBTree {
  public:
   struct Node {
     std::uint8_t level = 0;
-    std::vector<Entry> entries;                   // level 0
-    std::vector<std::unique_ptr<Node>> children;  // level > 0
-    std::vector<std::uint64_t> keys;              // level > 0: first key of each child
-    Bref page{};                                  // last written copy; bid 0: none
     bool dirty = true;
-    bool loaded = true;  // level 0: entries present (else on `page`)
+    bool loaded = true;          // level 0: entries present (else on `page`)
+    std::vector<Entry> entries;  // level 0
+    Bref page{};                 // last written copy; bid 0: none
+
+    // Level > 0: the children and the first key of each. Kept apart so
+    // that a leaf, of which there are many, carries one pointer for them.
+    std::vector<std::unique_ptr<Node>>& children() { return inner().children; }
+    const std::vector<std::unique_ptr<Node>>& children() const { return inner_ ? inner_->children : kNoInner.children; }
+    std::vector<std::uint64_t>& keys() { return inner().keys; }
+    const std::vector<std::uint64_t>& keys() const { return inner_ ? inner_->keys : kNoInner.keys; }
+
+   private:
+    struct Inner {
+      std::vector<std::unique_ptr<Node>> children;
+      std::vector<std::uint64_t> keys;
+    };
+    static inline const Inner kNoInner{};
+    Inner& inner() {
+      if (!inner_) inner_ = std::make_unique<Inner>();
+      return *inner_;
+    }
+    std::unique_ptr<Inner> inner_;
   };
   // Fills an evicted leaf's entries from its page.
   using Loader = std::function<void(const Bref& page, std::vector<Entry>& entries)>;
@@ -54,7 +71,7 @@ class PageBTree {
   // Const in meaning: an evicted leaf on the way is read back.
   const Entry* find(std::uint64_t key) const {
     Node* n = root_.get();
-    while (n->level > 0) n = n->children[childFor(*n, key)].get();
+    while (n->level > 0) n = n->children()[childFor(*n, key)].get();
     load(*n);
     auto it = lowerBound(n->entries, key);
     return it != n->entries.end() && it->key() == key ? &*it : nullptr;
@@ -66,7 +83,7 @@ class PageBTree {
     Node* n = root_.get();
     n->dirty = true;
     while (n->level > 0) {
-      n = n->children[childFor(*n, key)].get();
+      n = n->children()[childFor(*n, key)].get();
       n->dirty = true;
     }
     return &*lowerBound(n->entries, key);
@@ -78,9 +95,9 @@ class PageBTree {
     if (auto sibling = insertInto(*root_, entry)) {
       auto top = std::make_unique<Node>();
       top->level = static_cast<std::uint8_t>(root_->level + 1);
-      top->keys = {firstKey(*root_), firstKey(*sibling)};
-      top->children.push_back(std::move(root_));
-      top->children.push_back(std::move(sibling));
+      top->keys() = {firstKey(*root_), firstKey(*sibling)};
+      top->children().push_back(std::move(root_));
+      top->children().push_back(std::move(sibling));
       root_ = std::move(top);
     }
     ++size_;
@@ -91,12 +108,12 @@ class PageBTree {
   bool erase(std::uint64_t key) {
     if (!find(key)) return false;
     eraseFrom(*root_, key);
-    while (root_->level > 0 && root_->children.size() == 1) {
-      auto child = std::move(root_->children.front());
+    while (root_->level > 0 && root_->children().size() == 1) {
+      auto child = std::move(root_->children().front());
       retired_.push_back(root_->page);
       root_ = std::move(child);
     }
-    if (root_->level > 0 && root_->children.empty()) {
+    if (root_->level > 0 && root_->children().empty()) {
       retired_.push_back(root_->page);
       root_ = std::make_unique<Node>();
     }
@@ -106,7 +123,7 @@ class PageBTree {
 
   // The first key under a node (an evicted leaf is read back).
   std::uint64_t firstKey(Node& n) const {
-    if (n.level > 0) return n.keys.front();
+    if (n.level > 0) return n.keys().front();
     load(n);
     return n.entries.empty() ? 0 : n.entries.front().key();
   }
@@ -131,8 +148,8 @@ class PageBTree {
   // The last child whose first key is not above `key` (the first child for
   // keys below everything).
   static std::size_t childFor(const Node& n, std::uint64_t key) {
-    auto it = std::upper_bound(n.keys.begin() + 1, n.keys.end(), key);
-    return static_cast<std::size_t>(it - n.keys.begin()) - 1;
+    auto it = std::upper_bound(n.keys().begin() + 1, n.keys().end(), key);
+    return static_cast<std::size_t>(it - n.keys().begin()) - 1;
   }
   void load(Node& n) const {
     if (n.level == 0 && !n.loaded) {
@@ -162,18 +179,18 @@ class PageBTree {
       return sibling;
     }
     const std::size_t at = childFor(n, entry.key());
-    if (entry.key() < n.keys[at]) n.keys[at] = entry.key();
-    auto split = insertInto(*n.children[at], entry);
+    if (entry.key() < n.keys()[at]) n.keys()[at] = entry.key();
+    auto split = insertInto(*n.children()[at], entry);
     if (!split) return nullptr;
-    const bool atEnd = at + 1 == n.children.size();
-    n.keys.insert(n.keys.begin() + static_cast<std::ptrdiff_t>(at + 1), firstKey(*split));
-    n.children.insert(n.children.begin() + static_cast<std::ptrdiff_t>(at + 1), std::move(split));
-    if (n.children.size() <= intermediateCapacity_) return nullptr;
+    const bool atEnd = at + 1 == n.children().size();
+    n.keys().insert(n.keys().begin() + static_cast<std::ptrdiff_t>(at + 1), firstKey(*split));
+    n.children().insert(n.children().begin() + static_cast<std::ptrdiff_t>(at + 1), std::move(split));
+    if (n.children().size() <= intermediateCapacity_) return nullptr;
     auto sibling = std::make_unique<Node>();
     sibling->level = n.level;
-    const std::size_t keep = atEnd ? n.children.size() - 1 : n.children.size() / 2;
-    sibling->children = splitOff(n.children, keep);
-    sibling->keys = splitOff(n.keys, keep);
+    const std::size_t keep = atEnd ? n.children().size() - 1 : n.children().size() / 2;
+    sibling->children() = splitOff(n.children(), keep);
+    sibling->keys() = splitOff(n.keys(), keep);
     return sibling;
   }
 
@@ -184,18 +201,18 @@ class PageBTree {
       return;
     }
     const std::size_t at = childFor(n, key);
-    Node& child = *n.children[at];
+    Node& child = *n.children()[at];
     eraseFrom(child, key);
-    const bool empty = child.level == 0 ? child.entries.empty() : child.children.empty();
+    const bool empty = child.level == 0 ? child.entries.empty() : child.children().empty();
     if (empty) {
       retired_.push_back(child.page);
-      n.children.erase(n.children.begin() + static_cast<std::ptrdiff_t>(at));
-      n.keys.erase(n.keys.begin() + static_cast<std::ptrdiff_t>(at));
+      n.children().erase(n.children().begin() + static_cast<std::ptrdiff_t>(at));
+      n.keys().erase(n.keys().begin() + static_cast<std::ptrdiff_t>(at));
     } else {
-      n.keys[at] = child.level == 0 ? child.entries.front().key() : child.keys.front();
+      n.keys()[at] = child.level == 0 ? child.entries.front().key() : child.keys().front();
       // A node that shrank joins a neighbour when both fit one page, so
       // that freed entries do not leave the tree with half-empty pages.
-      if (at + 1 < n.children.size() && merge(n, at)) return;
+      if (at + 1 < n.children().size() && merge(n, at)) return;
       if (at > 0) merge(n, at - 1);
     }
   }
@@ -203,28 +220,28 @@ class PageBTree {
   // Moves child `at + 1` of `n` into child `at` when their entries fit one
   // node; the emptied node's page is retired.
   bool merge(Node& n, std::size_t at) {
-    Node& left = *n.children[at];
-    Node& right = *n.children[at + 1];
+    Node& left = *n.children()[at];
+    Node& right = *n.children()[at + 1];
     if (left.level == 0) {
       load(left);
       load(right);
       if (left.entries.size() + right.entries.size() > leafCapacity_) return false;
       left.entries.insert(left.entries.end(), right.entries.begin(), right.entries.end());
     } else {
-      if (left.children.size() + right.children.size() > intermediateCapacity_) return false;
-      for (auto& c : right.children) left.children.push_back(std::move(c));
-      left.keys.insert(left.keys.end(), right.keys.begin(), right.keys.end());
+      if (left.children().size() + right.children().size() > intermediateCapacity_) return false;
+      for (auto& c : right.children()) left.children().push_back(std::move(c));
+      left.keys().insert(left.keys().end(), right.keys().begin(), right.keys().end());
     }
     left.dirty = true;
     retired_.push_back(right.page);
-    n.children.erase(n.children.begin() + static_cast<std::ptrdiff_t>(at + 1));
-    n.keys.erase(n.keys.begin() + static_cast<std::ptrdiff_t>(at + 1));
+    n.children().erase(n.children().begin() + static_cast<std::ptrdiff_t>(at + 1));
+    n.keys().erase(n.keys().begin() + static_cast<std::ptrdiff_t>(at + 1));
     return true;
   }
 
   void evictIn(Node& n) {
     if (n.level > 0) {
-      for (auto& c : n.children) evictIn(*c);
+      for (auto& c : n.children()) evictIn(*c);
     } else if (!n.dirty && n.page.bid != 0 && n.loaded && &n != root_.get()) {
       std::vector<Entry>().swap(n.entries);
       n.loaded = false;
@@ -237,7 +254,7 @@ class PageBTree {
       load(n);
       for (const Entry& e : n.entries) f(e);
     } else {
-      for (const auto& c : n.children) forEachIn(*c, f);
+      for (const auto& c : n.children()) forEachIn(*c, f);
     }
   }
 
