@@ -2,17 +2,19 @@
 # Peak memory and time of `vexl scan` and `vexl recover` on files of each
 # hostile shape hostile_gen writes, SIZE MiB each (default 256), with the
 # resident set per byte of source beside it.
-#   bench/hostile_bench.sh [--size MiB] [--build DIR] [--dir DIR] [SHAPE...]
+#   bench/hostile_bench.sh [--size MiB] [--ansi] [--build DIR] [--dir DIR] [SHAPE...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size=256
 build=build/release
 dir="${TMPDIR:-/tmp}"
+variant=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --size) size="$2"; shift 2 ;;
     --build) build="$2"; shift 2 ;;
     --dir) dir="$2"; shift 2 ;;
+    --ansi) variant=(--ansi); shift ;;
     *) break ;;
   esac
 done
@@ -23,7 +25,7 @@ work="$(mktemp -d "$dir/hostile_bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 printf "%-12s %-8s %9s %9s %10s %8s %5s\n" shape command wall_s cpu_s peak_MiB rss/src exit
 for shape in "${shapes[@]}"; do
-  "$build/bin/hostile_gen" "$shape" "$size" "$work/source.ost"
+  "$build/bin/hostile_gen" "$shape" "$size" "$work/source.ost" "${variant[@]}"
   for command in scan recover; do
     rm -f "$work/target.pst"
     args=(scan "$work/source.ost")
