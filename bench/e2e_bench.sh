@@ -17,7 +17,8 @@
 # Each tool runs once, on the page-cached file. --tools runs only the tools
 # named (comma-separated, e.g. ours,read: pffexport needs more than ten
 # minutes at 100000 messages). Needs /usr/bin/time (tools/install-deps).
-# Everything goes to a temporary directory, removed at the end unless --keep.
+# Everything goes to a new temporary folder (under DIR when --dir is given),
+# removed at the end unless --keep; nothing else under DIR is touched.
 set -euo pipefail
 
 messages=20000
@@ -50,7 +51,10 @@ for t in /usr/bin/time pffexport readpst; do
   command -v "$t" >/dev/null || { echo "e2e_bench: $t is missing; run tools/install-deps" >&2; exit 2; }
 done
 
-if [ -z "$dir" ]; then dir="$(mktemp -d /tmp/e2e_bench.XXXXXX)"; else mkdir -p "$dir"; fi
+# A fresh folder of our own, under DIR when given: only it is ever removed.
+[ -n "$dir" ] || dir="${TMPDIR:-/tmp}"
+[ -d "$dir" ] || { echo "e2e_bench: $dir is not a folder" >&2; exit 2; }
+dir="$(mktemp -d "$dir/e2e_bench.XXXXXX")"
 [ "$keep" -eq 1 ] || trap 'rm -rf "$dir"' EXIT
 src="$dir/mailbox.ost"
 
