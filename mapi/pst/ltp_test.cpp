@@ -33,6 +33,17 @@ class LtpTest : public ::testing::TestWithParam<Variant> {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   const NdbFormat& format() const { return writer_->format(); }
+  // The table node 0x12E of the file as committed, read by the strict
+  // reader; every problem it reports fails the test.
+  test::TcView readCommittedTable() {
+    PstReader r(dir_ + "/t.pst");
+    r.checkAllocationAndRefs();
+    for (const auto& p : r.problems()) ADD_FAILURE() << p;
+    std::vector<std::string> problems;
+    test::TcView view = test::readTc(r, r.nodes().at(0x12E), problems);
+    for (const auto& p : problems) ADD_FAILURE() << p;
+    return view;
+  }
   PstReader commitAndRead(Nid nid, const NodeContent& content) {
     writer_->createNode(nid, 0, content);
     writer_->commit();
@@ -166,12 +177,7 @@ TEST_P(LtpTest, RowsStayOnTheHeapOrMoveToASubnodeOfWholeRows) {
     else
       writer_->createNode(0x12E, 0, node);
     writer_->commit();
-    PstReader r(dir_ + "/t.pst");
-    r.checkAllocationAndRefs();
-    expectNoProblems(r.problems());
-    std::vector<std::string> problems;
-    const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
-    expectNoProblems(problems);
+    const auto view = readCommittedTable();
     ASSERT_EQ(view.rows.size(), count);
     EXPECT_TRUE(std::is_sorted(view.rowIds.begin(), view.rowIds.end()));
     // The row index is sorted by dwRowID; the last row added has the lowest.
@@ -235,12 +241,7 @@ TEST_P(LtpTest, GrowingTableMatchesItsRowsAfterEveryCommit) {
     return cells;
   };
   auto check = [&](const char* when) {
-    PstReader r(dir_ + "/t.pst");
-    r.checkAllocationAndRefs();
-    expectNoProblems(r.problems());
-    std::vector<std::string> problems;
-    const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
-    expectNoProblems(problems);
+    const auto view = readCommittedTable();
     ASSERT_EQ(view.rows.size(), expected.size()) << when;
     ASSERT_EQ(table.rowCount(), expected.size());
     std::size_t i = 0;
@@ -309,12 +310,7 @@ TEST_P(LtpTest, GrowingTableDeletesRowsAndKeepsItsMatrixDense) {
   auto check = [&](const std::string& when) {
     table.write();
     writer_->commit();
-    PstReader r(dir_ + "/t.pst");
-    r.checkAllocationAndRefs();
-    expectNoProblems(r.problems());
-    std::vector<std::string> problems;
-    const auto view = test::readTc(r, r.nodes().at(0x12E), problems);
-    expectNoProblems(problems);
+    const auto view = readCommittedTable();
     ASSERT_EQ(view.rows.size(), expected.size()) << when;
     ASSERT_EQ(table.rowCount(), expected.size()) << when;
     std::size_t k = 0;
