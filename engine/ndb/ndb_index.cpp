@@ -97,18 +97,6 @@ std::int64_t DuplicateMap::find(std::uint64_t key) const {
   return -1;
 }
 
-std::vector<BlockEntry>* DuplicateMap::blocks(std::uint64_t bid) {
-  if (blocks_ == nullptr) return nullptr;
-  const std::int64_t n = find(bid & ~std::uint64_t{1});
-  return n < 0 ? nullptr : &blocks_->mutableLists()[static_cast<std::size_t>(n)].versions;
-}
-
-std::vector<NdbNode>* DuplicateMap::nodes(std::uint64_t nid) {
-  if (nodes_ == nullptr) return nullptr;
-  const std::int64_t n = find(nid);
-  return n < 0 ? nullptr : &nodes_->mutableLists()[static_cast<std::size_t>(n)].versions;
-}
-
 std::vector<std::uint32_t> DuplicateMap::listNumbers() const {
   std::vector<std::uint32_t> out;
   out.reserve(members_.size());

@@ -59,13 +59,6 @@ class DuplicateMap {
   DuplicateMap(NodeMap& nodes, std::uint32_t bucketCount = kNodeDuplicateBuckets);
 
   void add(std::uint64_t key, std::uint32_t listNumber);
-  // The block versions of a BID (bit 0 ignored), null when not a duplicate
-  // or when this map holds nodes.
-  std::vector<BlockEntry>* blocks(std::uint64_t bid);
-  // The node versions of a NID, null when not a duplicate or when this map
-  // holds blocks.
-  std::vector<NdbNode>* nodes(std::uint64_t nid);
-  bool holdsBlocks() const { return blocks_ != nullptr; }
   std::size_t size() const { return members_.size(); }
   bool empty() const { return members_.empty(); }
   // The list numbers in the order added.
