@@ -344,6 +344,40 @@ TEST_P(LtpTest, GrowingTableDeletesRowsAndKeepsItsMatrixDense) {
   check("after a row in the emptied table");
 }
 
+TEST_P(LtpTest, TableWrittenAfterEveryRowKeepsTheFillLevelsItRewrites) {
+  // Rows of long strings, the table written after each. At some write the
+  // last index leaf stays in a block of one bitmap group (blocks 8 to 135)
+  // while the rows open the next (block 136); the next write frees that
+  // leaf and so rewrites the earlier group's fill levels, which must still
+  // be in memory. The string sizes are ones that reach that layout.
+  const std::vector<PropTag> columns{0x0037001F, 0x0042001F, 0x0E1D001F, 0x0E070003};
+  const std::uint32_t sizes[] = {1700, 1750, 2300, 3550};
+  for (std::uint32_t size : sizes) {
+    writer_.reset();
+    std::filesystem::remove(dir_ + "/t.pst");
+    writer_ = NdbWriter::create(dir_ + "/t.pst", {GetParam(), CryptMethod::Permute, 0});
+    TableContextWriter table(*writer_, 0x12E, 0, columns);
+    constexpr std::uint32_t kRows = 170;
+    for (std::uint32_t i = 0; i < kRows; ++i) {
+      const std::string text(size / 2 - 1 + i % 3, static_cast<char>('a' + i % 26));
+      table.setRow(0x200024 + 32 * i, {{0x0037001F, value::unicode(text)},
+                                       {0x0042001F, value::unicode(text)},
+                                       {0x0E1D001F, value::unicode(text)},
+                                       {0x0E070003, value::int32(static_cast<std::int32_t>(i))}});
+      ASSERT_NO_THROW(table.write()) << "strings of " << size << " bytes, row " << i;
+    }
+    writer_->commit();
+    const auto view = readCommittedTable();
+    ASSERT_EQ(view.rows.size(), kRows) << size;
+    for (std::uint32_t i = 0; i < kRows; i += 13) {
+      EXPECT_EQ(view.rows[i].at(0x0E070003), value::int32(static_cast<std::int32_t>(i))) << size;
+      EXPECT_EQ(view.rows[i].at(0x0042001F),
+                value::unicode(std::string(size / 2 - 1 + i % 3, static_cast<char>('a' + i % 26))))
+          << size;
+    }
+  }
+}
+
 TEST_P(LtpTest, GrowingTableRefusesRowsItsIndexCannotNumber) {
   if (GetParam() != Variant::Ansi) GTEST_SKIP() << "a Unicode row index numbers 2^32 rows";
   TableContextWriter table(*writer_, 0x12E, 0, {0x0E070003});

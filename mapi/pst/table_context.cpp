@@ -484,12 +484,15 @@ void TableContextWriter::write() {
   changed_ = false;
 
   // Blocks that will not change again leave memory: all but the first, the
-  // last, the one holding the last blocks' fill levels, and those with
-  // allocations the next write frees.
+  // last, those with allocations the next write frees, and the blocks
+  // holding the fill levels of all these. A block kept for its allocations
+  // can lie in an earlier bitmap group than the last block, and the next
+  // write rewrites its group's holder too.
   const std::size_t last = heap_.blockCount() - 1;
-  std::set<std::size_t> keep{0, last, HeapBuilder::levelHolder(last)};
+  std::set<std::size_t> keep{0, last};
   for (Hid hid : volatile_) keep.insert(hid >> 16);
   if (!leaves_.empty()) keep.insert(leaves_.back().hid >> 16);
+  for (std::size_t block : std::set<std::size_t>(keep)) keep.insert(HeapBuilder::levelHolder(block));
   for (std::size_t i = 1; i < last; ++i)
     if (!keep.count(i)) heap_.seal(i);
 }
