@@ -116,6 +116,7 @@ TEST(Cli, DemoMailboxRecoversWithTheLostFolderInLostAndFound) {
 
 TEST(Cli, DemoArgumentsAreCheckedAndAnUnwritablePathFails) {
   for (const char* bad : {"demo", "demo a.ost --format utf8", "demo a.ost --messages 0", "demo a.ost --messages x",
+                          "demo a.ost --folders 7", "demo a.ost --folders 1001",
                           "demo a.ost b.ost", "demo a.ost --bogus", "demo /tmp"}) {
     Result r = vexl(bad);
     EXPECT_EQ(r.status, 2) << bad << r.output;

@@ -12,7 +12,7 @@ namespace vexl::cli {
 namespace {
 
 constexpr const char* kDemoUsage =
-    "Usage: vexl demo OUT [--format unicode|ansi] [--messages N] [--intact]\n"
+    "Usage: vexl demo OUT [--format unicode|ansi] [--messages N] [--folders N] [--intact]\n"
     "\n"
     "Writes a demo mailbox to OUT (an existing file is replaced): nested folders,\n"
     "messages with plain, HTML and RTF bodies, To/Cc/Bcc recipients, file\n"
@@ -24,7 +24,8 @@ constexpr const char* kDemoUsage =
     "written before the damage.\n"
     "\n"
     "  --format F      unicode (default) or ansi: the file's variant\n"
-    "  --messages N    top-level messages to write, 1 to 100000 (default 200)\n"
+    "  --messages N    top-level messages to write, 1 to 400000 (default 200)\n"
+    "  --folders N     folders to spread them over, 8 to 1000 (default 8)\n"
     "  --intact        leave the file undamaged\n"
     "  -h, --help      show this help\n";
 
@@ -78,8 +79,15 @@ int demoCommand(std::span<const std::string_view> args) {
       const std::string v(hasValue ? args[++i] : std::string_view{});
       char* end = nullptr;
       const long n = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || n < 1 || n > 100000) return usageError("--messages needs 1 to 100000");
+      if (v.empty() || *end != '\0' || n < 1 || n > 400000) return usageError("--messages needs 1 to 400000");
       options.messages = static_cast<unsigned>(n);
+    } else if (arg == "--folders") {
+      const std::string v(hasValue ? args[++i] : std::string_view{});
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < demo::kDemoPlannedFolders || n > demo::kDemoMaxFolders)
+        return usageError("--folders needs 8 to 1000");
+      options.folders = static_cast<unsigned>(n);
     } else if (arg == "--intact") {
       intact = true;
     } else if (arg.starts_with("-") && arg.size() > 1) {

@@ -490,6 +490,8 @@ constexpr FolderPlan kFolders[] = {
     {0, -1, "日本語のメール", "Señor Núñez"},
 };
 constexpr int kFolderToLose = 4;  // Archive 2023
+constexpr int kFolderProjects = 2;
+static_assert(std::size(kFolders) == kDemoPlannedFolders);
 
 }  // namespace
 
@@ -572,6 +574,15 @@ std::optional<DemoMailbox> writeDemoMailbox(const std::string& path, const DemoM
     folders.push_back(folder);
     const std::string parentPath = plan.parent < 0 ? "" : out.folders[plan.parent].path + "/";
     out.folders.push_back(DemoFolder{parentPath + name, nidOf(folder), 0});
+  }
+  for (unsigned k = kDemoPlannedFolders; k < options.folders; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Project %03u", k - kDemoPlannedFolders + 1);
+    IMAPIFolder* folder = writer.createFolder(folders[kFolderProjects], name);
+    if (!folder) return std::nullopt;
+    created.push_back(folder);
+    folders.push_back(folder);
+    out.folders.push_back(DemoFolder{out.folders[kFolderProjects].path + "/" + name, nidOf(folder), 0});
   }
   out.folderToLose = out.folders[kFolderToLose].nid;
 

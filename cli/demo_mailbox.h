@@ -14,9 +14,15 @@
 
 namespace vexl::demo {
 
+constexpr unsigned kDemoPlannedFolders = 8;
+constexpr unsigned kDemoMaxFolders = 1000;
+
 struct DemoMailboxOptions {
   PstFormat format = PstFormat::Unicode;
   unsigned messages = 200;
+  // Folders holding messages: the eight of the plan, then "Project NNN"
+  // folders below Projects, so that a large mailbox can have many.
+  unsigned folders = kDemoPlannedFolders;
 };
 
 struct DemoFolder {

@@ -20,9 +20,10 @@ class DemoMailboxTest : public ::testing::Test {
   void SetUp() override { dir_ = pst::test::makeTempDir("demo-mailbox"); }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  DemoMailbox write(const std::string& name, PstFormat format, unsigned messages) {
+  DemoMailbox write(const std::string& name, PstFormat format, unsigned messages,
+                    unsigned folders = kDemoPlannedFolders) {
     std::string error;
-    const auto mailbox = writeDemoMailbox(dir_ + "/" + name, {format, messages}, error);
+    const auto mailbox = writeDemoMailbox(dir_ + "/" + name, {format, messages, folders}, error);
     EXPECT_TRUE(mailbox) << error;
     return mailbox.value_or(DemoMailbox{});
   }
@@ -69,6 +70,22 @@ TEST_F(DemoMailboxTest, UnicodeFileHoldsEveryFolderItemAndAttachmentForEveryRead
   EXPECT_EQ(walk.items, 48);
   EXPECT_EQ(walk.attachments, static_cast<int>(m.attachments));
   EXPECT_EQ(walk.errors, 0);
+}
+
+TEST_F(DemoMailboxTest, FoldersPastThePlanGoBelowProjectsAndShareTheMessages) {
+  const DemoMailbox m = write("demo.pst", PstFormat::Unicode, 33, 11);
+  ASSERT_EQ(m.folders.size(), 11u);
+  EXPECT_EQ(m.folders[8].path, "Inbox/Projects/Project 001");
+  EXPECT_EQ(m.folders[10].path, "Inbox/Projects/Project 003");
+  for (const DemoFolder& f : m.folders) EXPECT_EQ(f.messages, 3u) << f.path;
+  const auto walk = pst::test::pstExtractorWalk(dir_ + "/demo.pst");
+  if (!walk.skipped.empty()) GTEST_SKIP() << "pst-extractor check skipped: " << walk.skipped;
+  ASSERT_EQ(walk.problem, "");
+  for (const DemoFolder& f : m.folders) {
+    const auto* found = walk.find("Top of Personal Folders/" + f.path);
+    ASSERT_NE(found, nullptr) << f.path;
+    EXPECT_EQ(found->items, 3) << f.path;
+  }
 }
 
 TEST_F(DemoMailboxTest, AnsiFileKeepsItsWindows1252Texts) {
