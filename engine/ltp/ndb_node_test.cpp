@@ -277,6 +277,34 @@ TEST(HostileTrees, SubnodeTreesNamingThemselvesOrAnAncestor) {
   }
 }
 
+TEST(HostileTrees, SubnodeTreeNamingOneSlblockOverAndOverLoadsItOnce) {
+  // An SIBLOCK full of one SLBLOCK (another named once, in the middle), and
+  // that SLBLOCK full of one NID, each of its versions there twice: a few
+  // KiB that would make hundreds of thousands of versions. The result is
+  // each block and each version taken once, at its last place.
+  for (const NdbLayout* layout : {&kAnsiLayout, &kUnicodeLayout}) {
+    TreeBuilder t(*layout);
+    const std::uint32_t half = (layout->maxPayload - layout->slEntriesOffset) / layout->slEntrySize / 2;
+    const std::uint32_t siRoom = (layout->maxPayload - layout->slEntriesOffset) / layout->siEntrySize;
+    std::vector<SlEntry> twice;
+    for (std::uint32_t i = 0; i < 2 * half; ++i) twice.push_back({0x41, 0x1000 + 4 * (i % half), 0});
+    t.block(0x0000, 0x10A, t.slblock(twice));
+    t.block(0x2000, 0x10E, t.slblock({{0x41, 0x10C, 0}, {0x42, 0x104, 0}}));
+    std::vector<SiEntry> names(siRoom, SiEntry{0x41, 0x10A});
+    names[siRoom / 2] = {0x41, 0x10E};
+    t.block(0x4000, 0x112, t.siblock(names));
+    ScannedFile f(*layout, t.image.bytes);
+    NodeMap map;
+    ASSERT_EQ(f.format().loadSubnodes(0x112, map), 2u);
+    const auto* versions = map.versions(0x41);
+    ASSERT_NE(versions, nullptr);
+    ASSERT_EQ(versions->size(), half + 1);
+    EXPECT_EQ(versions->front().dataBid, 0x10Cu);  // the other SLBLOCK's, before the last naming
+    for (std::uint32_t i = 0; i < half; ++i) ASSERT_EQ((*versions)[i + 1].dataBid, 0x1000 + 4 * i) << i;
+    EXPECT_EQ(map.versions(0x42)->size(), 1u);
+  }
+}
+
 TEST(HostileTrees, SubnodeChainsDeeperThanTheBoundAreNotOpened) {
   // Each SLBLOCK's one subnode has the next SLBLOCK as its subnode tree.
   TreeBuilder t(kUnicodeLayout);

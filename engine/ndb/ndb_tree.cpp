@@ -8,6 +8,7 @@
 // missing, and the depth of every walk is bounded. Entries are read only
 // within the block's payload (cb bytes), whatever cEnt claims.
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/ndb/ndb_format.h"
@@ -110,17 +111,43 @@ std::uint32_t NdbFormat::dataTreeSize(std::uint64_t bid) {
 
 namespace {
 
-// Removes from every list each version that equals a later one.
+// Removes from every list each version that equals a later one. An
+// SIBLOCK may name one SLBLOCK hundreds of times, so a list can hold
+// hundreds of thousands of copies: past a few versions the later ones are
+// looked up in a hash set rather than compared pairwise.
 void dropEarlierEquals(NodeMap& map) {
+  constexpr std::size_t kPairwiseUpTo = 16;
+  struct Key {
+    std::uint64_t dataBid, subnodeBid;
+    std::uint32_t parentNid;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const {
+      std::uint64_t h = k.dataBid * 0x9E3779B97F4A7C15ull;
+      h ^= (k.subnodeBid + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2)) * 0xBF58476D1CE4E5B9ull;
+      h ^= k.parentNid + (h << 6) + (h >> 2);
+      return static_cast<std::size_t>(h ^ (h >> 31));
+    }
+  };
   for (auto& list : map.mutableLists()) {
     auto& v = list.versions;
+    if (v.size() < 2) continue;
+    std::vector<bool> later(v.size(), false);  // an equal version comes after
+    if (v.size() <= kPairwiseUpTo) {
+      for (std::size_t i = 0; i < v.size(); ++i)
+        for (std::size_t j = i + 1; j < v.size() && !later[i]; ++j) later[i] = v[i] == v[j];
+    } else {
+      // Within one list the NIDs are equal, so the rest of == is the key.
+      std::unordered_set<Key, KeyHash> seen;
+      for (std::size_t i = v.size(); i-- > 0;)
+        later[i] = !seen.insert(Key{v[i].dataBid, v[i].subnodeBid, v[i].parentNid}).second;
+    }
+    if (std::find(later.begin(), later.end(), true) == later.end()) continue;
     std::vector<NdbNode> kept;
     kept.reserve(v.size());
-    for (std::size_t i = 0; i < v.size(); ++i) {
-      bool later = false;
-      for (std::size_t j = i + 1; j < v.size() && !later; ++j) later = v[i] == v[j];
-      if (!later) kept.push_back(std::move(v[i]));
-    }
+    for (std::size_t i = 0; i < v.size(); ++i)
+      if (!later[i]) kept.push_back(std::move(v[i]));
     v = std::move(kept);
   }
 }
@@ -147,10 +174,22 @@ void NdbFormat::loadSubnodeTree(std::uint64_t bid, NodeMap& nodeMap, std::uint32
   if (cLevel >= levelAbove) return;
   const std::uint32_t entrySize = cLevel == 1 ? L.siEntrySize : L.slEntrySize;
   const InternalHeader h = readHeader(buffer.data(), e->cb, L.slEntriesOffset, entrySize);
+  // An SLBLOCK named again later in this SIBLOCK gives the same versions
+  // again, and the later copies are the ones kept: only its last naming is
+  // read, so a block named hundreds of times costs its entries once.
+  std::vector<bool> namedLater(cLevel == 1 ? h.cEnt : 0, false);
+  if (cLevel == 1) {
+    std::unordered_set<std::uint64_t> seen;
+    for (std::uint32_t i = h.cEnt; i-- > 0;) {
+      const unsigned char* p = buffer.data() + L.slEntriesOffset + i * entrySize;
+      namedLater[i] = !seen.insert(loadRef(L, p + L.siEntryBidOffset) & ~std::uint64_t{1}).second;
+    }
+  }
   for (std::uint32_t i = 0; i < h.cEnt; ++i) {
     const unsigned char* p = buffer.data() + L.slEntriesOffset + i * entrySize;
     const auto nid = static_cast<std::uint32_t>(loadRef(L, p));
     if (cLevel == 1) {
+      if (namedLater[i]) continue;
       NodeMap child;
       loadSubnodeTree(loadRef(L, p + L.siEntryBidOffset) & ~std::uint64_t{1}, child, cLevel);
       for (const auto& list : child.lists()) {
