@@ -57,6 +57,14 @@ void openNode(NdbNode& node, CryptMode mode, std::uint32_t nesting, OpenBounds& 
   node.totalSize = format.dataTreeSize(node.dataBid);
   if (node.totalSize != 0)
     node.totalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(node.totalSize, treeCapacity(format, node.dataBid)));
+  // Blocks lost from a tree read as zeros at their place, but no stream
+  // holds more zeros than the whole file has bytes: a tree naming one block
+  // (or none) a million times would otherwise claim gigabytes of a small
+  // file. Only a tree claiming more than the file is walked for this.
+  if (node.totalSize > payload && node.totalSize > format.sourceLength()) {
+    const std::uint64_t bound = format.sourceLength() + format.distinctDataBytes(node.dataBid);
+    node.totalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(node.totalSize, bound));
+  }
   node.blockCount = node.totalSize == 0 ? 0 : static_cast<std::uint32_t>((std::uint64_t{node.totalSize} + payload - 1) / payload);
   node.cryptMode = mode == CryptMode::Unknown ? detectCryptMode(format, node.dataBid) : mode;
 

@@ -81,6 +81,7 @@ TEST(NodeData, UnicodeXxblockDividesByTheFullXblock) {
   t.block(0x4000, 0x30002, t.xblock(1, 0, bidsA));
   t.block(0x6000, 0x30006, t.xblock(1, 0, {0x20004, 0x20008}));
   t.block(0x8000, 0x3000A, t.xblock(2, 1022 * 8176 + 500, {0x30002, 0x30006}));
+  t.image.bytes.resize(1022 * 8176);  // a file as large as its lost blocks, zeros past the blocks
   ScannedFile f(kUnicodeLayout, t.image.bytes);
   NdbFormat& format = f.format();
   ASSERT_NE(format.findDataBlock(0x3000A, 1020), nullptr);
@@ -233,6 +234,33 @@ TEST(HostileTrees, DataTreesNamingThemselvesOrNestingTooDeep) {
     const NdbNode huge = openNode(f, 0x316);
     EXPECT_EQ(huge.totalSize, layout->maxPayload);
     EXPECT_EQ(data(huge).size(), layout->maxPayload);
+  }
+}
+
+TEST(HostileTrees, StreamsHoldNoMoreZerosThanTheFileHasBytes) {
+  // An XXBLOCK naming one XBLOCK in every entry, that XBLOCK one data block
+  // in every entry, lcbTotal near 4 GiB: a file of a few blocks. The stream
+  // is cut at the file's length plus the one block it holds; it starts
+  // with that block. A tree whose blocks are all lost, with lcbTotal the
+  // same, holds only the file's length of zeros.
+  for (const NdbLayout* layout : {&kAnsiLayout, &kUnicodeLayout}) {
+    TreeBuilder t(*layout);
+    const std::uint32_t room = (layout->maxPayload - layout->xblockBidArrayOffset) / layout->refWidth;
+    const auto block = noisePayload(layout->maxPayload, 7);
+    t.block(0x0000, 0x104, block);
+    t.block(0x2000, 0x302, t.xblock(1, 0, std::vector<std::uint64_t>(room, 0x104)));
+    t.block(0x4000, 0x306, t.xblock(2, 0xFFFFFFF0u, std::vector<std::uint64_t>(room, 0x302)));
+    t.block(0x6000, 0x30A, t.xblock(2, 0xFFFFFFF0u, std::vector<std::uint64_t>(room, 0x99A)));
+    ScannedFile f(*layout, t.image.bytes);
+    const std::uint64_t fileLength = t.image.bytes.size();
+    const NdbNode repeated = openNode(f, 0x306);
+    EXPECT_EQ(repeated.totalSize, fileLength + layout->maxPayload);
+    const auto bytes = data(repeated);
+    ASSERT_EQ(bytes.size(), repeated.totalSize);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin()));
+    const NdbNode lost = openNode(f, 0x30A);
+    EXPECT_EQ(lost.totalSize, fileLength);
+    EXPECT_EQ(data(lost).size(), fileLength);
   }
 }
 

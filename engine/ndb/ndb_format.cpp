@@ -65,6 +65,8 @@ std::uint32_t NdbFormat::readAt(std::uint64_t offset, void* buffer, std::uint32_
   return source_.read(buffer, count);
 }
 
+std::uint64_t NdbFormat::sourceLength() { return source_.length(); }
+
 DecodedBlockCache::Block NdbFormat::readDecodedBlock(const BlockEntry& entry, CryptMode mode) {
   const DecodedBlockCache::Key key{entry.offset, entry.bid, entry.cb, mode};
   if (DecodedBlockCache::Block cached = decodedBlocks_.find(key)) return cached;

@@ -73,6 +73,13 @@ class NdbFormat {
   // An internal block read in full (allocatedSize bytes) into `buffer`
   // (kMaxInternalBlock bytes); false on a short read.
   bool readInternalBlock(const BlockEntry& entry, unsigned char* buffer);
+  // Bytes held by the data blocks the data tree rooted at `bid` can reach,
+  // each distinct block counted once: what a stream read from the tree can
+  // hold beyond zeros. An upper bound (blocks are counted wherever a walk
+  // by findDataBlock could reach them).
+  std::uint64_t distinctDataBytes(std::uint64_t bid);
+  // The source file's length.
+  std::uint64_t sourceLength();
   // The CryptMode decoding of a data block's bytes (key: the block's BID).
   void decode(CryptMode mode, unsigned char* bytes, std::size_t count, std::uint64_t bid) const;
   // Data block `entry` read in full (cb bytes) and decoded with `mode`, from

@@ -99,6 +99,43 @@ BlockEntry* NdbFormat::findDataBlock(std::uint64_t bid, std::uint32_t index) {
   return nullptr;
 }
 
+std::uint64_t NdbFormat::distinctDataBytes(std::uint64_t root) {
+  // The walk of findDataBlock, over every entry at once: an internal block
+  // that is not an XBLOCK or XXBLOCK counts as data, a block under one of
+  // its own level or higher counts nothing.
+  const NdbLayout& L = layout_;
+  std::unordered_set<std::uint64_t> seen;
+  std::vector<unsigned char> buffer(kMaxInternalBlock);
+  std::uint64_t bytes = 0;
+  struct Pending {
+    std::uint64_t bid;
+    std::uint32_t levelAbove, depth;
+  };
+  std::vector<Pending> pending{{root, 3, 0}};
+  while (!pending.empty()) {
+    const Pending at = pending.back();
+    pending.pop_back();
+    if (at.depth >= kMaxDataTreeDepth || !seen.insert(at.bid).second) continue;
+    const BlockEntry* e = blockIndex().find(at.bid);
+    if (e == nullptr) continue;
+    if ((at.bid & kInternalBit) == 0) {
+      bytes += e->cb;
+      continue;
+    }
+    if (!readInternalBlock(*e, buffer.data())) continue;
+    const InternalHeader h = readHeader(buffer.data(), e->cb, L.xblockBidArrayOffset, L.refWidth);
+    if (h.btype != 1 || (h.cLevel != 1 && h.cLevel != 2)) {
+      bytes += e->cb;
+      continue;
+    }
+    if (h.cLevel >= at.levelAbove) continue;
+    for (std::uint32_t i = 0; i < h.cEnt; ++i)
+      pending.push_back({loadRef(L, buffer.data() + L.xblockBidArrayOffset + i * L.refWidth) & ~std::uint64_t{1},
+                         h.cLevel, at.depth + 1});
+  }
+  return bytes;
+}
+
 std::uint32_t NdbFormat::dataTreeSize(std::uint64_t bid) {
   if (bid == 0) return 0;
   const BlockEntry* e = blockIndex().find(bid);
